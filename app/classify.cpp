@@ -1,0 +1,90 @@
+#include "app/classify.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace app {
+namespace {
+
+struct NameTest {
+  std::string_view text;
+  FileList list;
+};
+
+// Tried in this order; the first whose text occurs in the name takes the file.
+constexpr NameTest kNameTests[] = {
+    {"_corporations.xml", FileList::Corporations},
+    {"_suppliers.xml", FileList::Suppliers},
+    {"_invoice.xml", FileList::ClientInvoices},
+    {"_supplierInvoices.xml", FileList::SupplierInvoices},
+    {"_cashing_paymentOrder.xml", FileList::Cashings},
+    {"_cashing_creditCard.xml", FileList::Cashings},
+    {"_cashing_receipt.xml", FileList::Cashings},
+    {"_cashing_minuteOfRefund.xml", FileList::Cashings},
+    {"_payment.xml", FileList::Payments},
+    {"_cashing_tradeExchange.xml", FileList::TradeExchanges},
+    {"_balance.xml", FileList::Balances},
+};
+
+bool rootNamed(const xml::Node& root, std::string_view name) { return root.exists() && root.name() == name; }
+
+}  // namespace
+
+const char* listName(FileList list) {
+  switch (list) {
+    case FileList::Corporations: return "corporatii";
+    case FileList::Suppliers: return "furnizori";
+    case FileList::ClientInvoices: return "facturi client";
+    case FileList::SupplierInvoices: return "facturi furnizor";
+    case FileList::Cashings: return "incasari";
+    case FileList::Payments: return "plati";
+    case FileList::TradeExchanges: return "compensari";
+    case FileList::Balances: return "deconturi";
+    case FileList::Unrecognised: return "netratate";
+  }
+  return "";
+}
+
+FileList classify(std::string_view name) {
+  for (const auto& test : kNameTests)
+    if (name.find(test.text) != std::string_view::npos) return test.list;
+  return FileList::Unrecognised;
+}
+
+TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
+  switch (list) {
+    case FileList::Balances: return rootNamed(root, "invoiceBalance") ? &TDataModule2::Balance : nullptr;
+    case FileList::Unrecognised: return nullptr;
+    default: return nullptr;
+  }
+}
+
+bool xmlName(std::string_view name) {
+  if (name.size() < 4) return false;
+  const std::string_view ext = name.substr(name.size() - 4);
+  return ext[0] == '.' && (ext[1] == 'x' || ext[1] == 'X') && (ext[2] == 'm' || ext[2] == 'M') &&
+         (ext[3] == 'l' || ext[3] == 'L');
+}
+
+std::vector<std::string> scan(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) return names;
+  for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    std::string name = it->path().filename().native();
+    if (xmlName(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::array<std::vector<std::string>, kFileLists> sortIntoLists(const std::vector<std::string>& names) {
+  std::array<std::vector<std::string>, kFileLists> lists;
+  for (const auto& name : names) lists[static_cast<std::size_t>(classify(name))].push_back(name);
+  return lists;
+}
+
+}  // namespace app
