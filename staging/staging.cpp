@@ -307,7 +307,8 @@ void Staging::callFunction(const std::string& function, std::string_view compone
 }
 
 std::optional<pg::DbError> Staging::settleFailure() {
-  pendingDeletes_.clear();
+  // A file that failed before its first row still empties its kind's tables, as the script would.
+  if (policy_ == Policy::Fast && !inTransaction_ && !pendingDeletes_.empty()) ensureTransaction();
   if (policy_ == Policy::Original || !inTransaction_) {
     resetPipeline();
     rollbackIfNeeded();
