@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 
 #include "app/classify.h"
+#include "app/run_lock.h"
+#include "app/text.h"
 #include "imports/data_module.h"
 
 namespace {
@@ -72,18 +74,22 @@ std::optional<std::string> TDataModule2::Import(ImportMethod method, const std::
 }
 
 void TDataModule2::DataModuleCreate() {
+  // One run at a time in a work folder; the lock goes with the process.
+  const app::WorkFolderLock folderLock = app::WorkFolderLock::acquire(dirLucru, settings.lockWaitSeconds);
+
   // 1. Folder check.
   checkFolder(dirFisiereTransferate, "Nu exista directorul fisierelor transferate. Se creaza.");
   checkFolder(dirFisiereNetratate, "Nu exista directorul fisierelor netratate. Se creaza.");
   checkFolder(dirFisiereCuEroare, "Nu exista directorul fisierelor cu eroare. Se creaza.");
 
   // 2. Scan. Nothing to do: stop before connecting.
-  const std::vector<std::string> names = app::scan(dirLucru);
+  const std::vector<std::string> names = app::scan(dirLucru, settings.minAgeSeconds);
   if (names.empty()) return;
   const auto lists = app::sortIntoLists(names);
 
-  // 3. Connect.
+  // 3. Connect, and hold the database's run lock: the staging tables are shared by name.
   Connect();
+  app::acquireDatabaseLock(pgConn, settings.lockWaitSeconds);
 
   const auto settle = [&](const std::string& name, const std::string& to) {
     if (!MutaFisier(name, dirLucru, to)) ++totals.notMoved;
@@ -93,6 +99,13 @@ void TDataModule2::DataModuleCreate() {
   for (std::size_t l = 0; l + 1 < app::kFileLists; ++l) {
     const auto list = static_cast<app::FileList>(l);
     for (const std::string& numeFisier : lists[l]) {
+      if (!app::validUtf8(numeFisier)) {
+        // The database holds UTF-8 text only: such a name cannot be stored as it is.
+        ScrieLogErr(numeFisier, "Numele fisierului nu este text UTF-8 valid; fisierul nu poate fi importat");
+        ++totals.failed;
+        settle(numeFisier, dirFisiereCuEroare);
+        continue;
+      }
       try {
         X.loadFile(dirLucru + numeFisier);
       } catch (const std::exception& e) {

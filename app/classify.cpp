@@ -1,6 +1,7 @@
 #include "app/classify.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -67,15 +68,24 @@ bool xmlName(std::string_view name) {
          (ext[3] == 'l' || ext[3] == 'L');
 }
 
-std::vector<std::string> scan(const std::string& folder) {
+std::vector<std::string> scan(const std::string& folder, double minAgeSeconds) {
   std::vector<std::string> names;
   std::error_code ec;
+  const auto newest = std::filesystem::file_time_type::clock::now() -
+                      std::chrono::duration_cast<std::filesystem::file_time_type::duration>(
+                          std::chrono::duration<double>(minAgeSeconds));
   std::filesystem::directory_iterator it(folder, ec);
   if (ec) return names;
   for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) break;
     std::string name = it->path().filename().native();
-    if (xmlName(name)) names.push_back(std::move(name));
+    if (!xmlName(name)) continue;
+    if (minAgeSeconds > 0) {
+      std::error_code tec;
+      const auto written = it->last_write_time(tec);
+      if (!tec && written > newest) continue;
+    }
+    names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
   return names;

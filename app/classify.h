@@ -39,8 +39,9 @@ TDataModule2::ImportMethod admit(FileList list, const xml::Node& root);
 bool xmlName(std::string_view name);
 
 // The names of the entries of `folder` (entries of every kind) that end in ".xml", in byte order. A
-// missing or unreadable folder lists nothing.
-std::vector<std::string> scan(const std::string& folder);
+// missing or unreadable folder lists nothing. Entries modified less than `minAgeSeconds` ago (still
+// being written) are left out.
+std::vector<std::string> scan(const std::string& folder, double minAgeSeconds = 0);
 
 // The names of a listing sorted into the nine lists, each in listing order.
 std::array<std::vector<std::string>, kFileLists> sortIntoLists(const std::vector<std::string>& names);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "app/run_lock.h"
 #include "imports/data_module.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   TDataModule2 DataModule2(app::toSettings(*parsed.options));
   try {
     DataModule2.DataModuleCreate();
+  } catch (const app::RunLocked& e) {
+    std::cerr << "importmivo: " << e.what() << '\n';
+    return app::kExitLocked;
   } catch (const std::exception& e) {
     std::cerr << "importmivo: " << e.what() << '\n';
     return app::kExitBrokeDown;

@@ -19,7 +19,8 @@ constexpr const char* kDescription =
 
 constexpr const char* kFooter =
     "Exit status: 0 all files handled and none failed; 1 some file failed; 2 the run broke down\n"
-    "(for example the database cannot be reached); 64 bad command line.";
+    "(for example the database cannot be reached); 64 bad command line; 75 another run holds the\n"
+    "work folder or the database (nothing was done; try again later).";
 
 }  // namespace
 
@@ -29,6 +30,12 @@ ParseOutcome parseOptions(const std::vector<std::string>& args) {
   cli.footer(kFooter);
   cli.add_option("--work-dir", o.workDir, "Work folder holding the XML files")->capture_default_str();
   cli.add_option("--db", o.db, "libpq connection string or URI (overrides the PG* environment)");
+  cli.add_option("--min-age", o.minAge,
+                 "Leave files modified less than SECONDS ago for the next run (still being written)")
+      ->capture_default_str();
+  cli.add_option("--lock-wait", o.lockWait,
+                 "How long to wait for another run on the same work folder or database, in SECONDS")
+      ->capture_default_str();
   cli.set_version_flag("--version", std::string("importmivo ") + IMPORTMIVO_VERSION);
 
   ParseOutcome out;
@@ -60,6 +67,9 @@ ParseOutcome parseOptions(const std::vector<std::string>& args) {
 std::optional<std::string> validate(const Options& o) {
   if (o.workDir.empty()) return std::string("--work-dir must not be empty");
   if (o.workDir.find('\0') != std::string::npos) return std::string("--work-dir contains a NUL byte");
+  if (!(o.minAge >= 0 && o.minAge <= 1e9)) return std::string("--min-age must be a number of seconds, 0 or more");
+  if (!(o.lockWait >= 0 && o.lockWait <= 1e6))
+    return std::string("--lock-wait must be a number of seconds, 0 or more");
   return std::nullopt;
 }
 
@@ -71,6 +81,8 @@ RunSettings toSettings(const Options& o) {
   if (dir.back() != '/') dir += '/';
   s.workDir = dir;
   s.conninfo = o.db;
+  s.minAgeSeconds = o.minAge;
+  s.lockWaitSeconds = o.lockWait;
   return s;
 }
 

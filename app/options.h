@@ -14,10 +14,13 @@ inline constexpr int kExitOk = 0;         // the run completed and no file faile
 inline constexpr int kExitFilesFailed = 1;  // the run completed and some file failed
 inline constexpr int kExitBrokeDown = 2;  // the run broke down (database unreachable or lost, ...)
 inline constexpr int kExitUsage = 64;     // bad command line
+inline constexpr int kExitLocked = 75;    // another run holds the work folder or the database
 
 struct Options {
   std::string workDir = "/srv/zek/";
   std::string db;  // libpq connection string or URI; empty: libpq's defaults
+  double minAge = 0;
+  double lockWait = 10;
 };
 
 // Parsing either yields options or ends the program with `exitCode` after `output` (help, version or a

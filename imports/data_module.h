@@ -20,6 +20,8 @@ struct RunSettings {
   std::string workDir = "/srv/zek/";  // ends with '/'
   std::string conninfo;               // empty: libpq's defaults
   staging::Policy policy = staging::Policy::Fast;
+  double lockWaitSeconds = 10;  // how long to wait for another run to finish before giving up
+  double minAgeSeconds = 0;     // files modified more recently are left for the next run
 };
 
 // What became of the files of one run.
