@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "staging/ddl.h"
 #include "staging/scripts.h"
 
 namespace staging {
@@ -71,6 +72,15 @@ const std::string& scriptText(std::string_view kind) {
 
 Staging::Staging(pg::Connection& conn, Policy policy) : conn_(conn), policy_(policy) {}
 
+void Staging::record(Recorder* recorder) {
+  recorder_ = recorder;
+  tables_.clear();
+  scriptTables_.clear();
+  if (recorder_ == nullptr) return;
+  for (const auto& [kind, text] : embeddedScripts())
+    for (auto& [table, columns] : tablesOfScript(text)) scriptTables_[table] = std::move(columns);
+}
+
 void Staging::attach() {
   tables_.clear();
   scriptsRun_.clear();
@@ -101,6 +111,10 @@ void Staging::resetPipeline() {
 void Staging::executeScript(std::string_view component, std::string_view kind,
                             const std::vector<std::string>& tables) {
   Timer t(stats_.stagingTime);
+  if (recorder_ != nullptr) {
+    recorder_->script(kind);
+    return;
+  }
   const bool ran = std::find(scriptsRun_.begin(), scriptsRun_.end(), kind) != scriptsRun_.end();
   if (policy_ == Policy::Fast && ran) {
     // The tables exist and are ours: emptying them in the file's transaction is enough.
@@ -126,6 +140,11 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
   TableInfo info;
   if (!declared.empty()) {
     info.columns = declared;
+  } else if (recorder_ != nullptr) {
+    const auto it = scriptTables_.find(table);
+    if (it == scriptTables_.end())
+      throw StagingError(fmt::format("Tabela \"{}\" nu este creata de niciun script", table));
+    info.columns = it->second;
   } else {
     pg::Result r = conn_.exec(fmt::format("SELECT * FROM {} LIMIT 0", quoteIdent(table)),
                               fmt::format("deschidere {}", table), file_);
@@ -142,7 +161,7 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
     params += fmt::format("${}", i + 1);
   }
   info.insertSql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdent(table), names, params);
-  if (policy_ == Policy::Fast) {
+  if (policy_ == Policy::Fast && recorder_ == nullptr) {
     info.prepared = fmt::format("importmivo_ins_{}", ++preparedCount_);
     pg::check(conn_.get(), PQprepare(conn_.get(), info.prepared.c_str(), info.insertSql.c_str(), 0, nullptr),
               fmt::format("pregatire INSERT {}", table), file_);
@@ -256,6 +275,11 @@ void Staging::commitChunk() {
 void Staging::insert(const std::string& table, const pg::Params& values, std::string label) {
   Timer t(stats_.stagingTime);
   const TableInfo& info = tables_.at(table);
+  if (recorder_ != nullptr) {
+    recorder_->row(table, values);
+    ++stats_.rowsStaged;
+    return;
+  }
   if (policy_ == Policy::Original) {
     conn_.execParams(info.insertSql, values, label, file_);
     ++stats_.rowsStaged;
@@ -273,6 +297,11 @@ void Staging::insert(const std::string& table, const pg::Params& values, std::st
 
 void Staging::callFunction(const std::string& function, std::string_view component) {
   const std::string call = fmt::format("SELECT {}()", quoteIdent(function));
+  if (recorder_ != nullptr) {
+    recorder_->function(function);
+    ++stats_.functionsCalled;
+    return;
+  }
   if (policy_ == Policy::Original) {
     Timer t(stats_.functionTime);
     conn_.exec(call, component, file_);
@@ -308,6 +337,7 @@ void Staging::callFunction(const std::string& function, std::string_view compone
 
 std::optional<pg::DbError> Staging::settleFailure() {
   // A file that failed before its first row still empties its kind's tables, as the script would.
+  if (recorder_ != nullptr) return std::nullopt;
   if (policy_ == Policy::Fast && !inTransaction_ && !pendingDeletes_.empty()) ensureTransaction();
   if (policy_ == Policy::Original || !inTransaction_) {
     resetPipeline();

@@ -56,6 +56,16 @@ const std::string& scriptText(std::string_view kind);
 
 class StagingQuery;
 
+// Receives the staging work instead of a server: the fuzzing harness and tools that look at what a
+// document would stage without a database. Tables are known from the staging scripts' own text.
+class Recorder {
+ public:
+  virtual ~Recorder() = default;
+  virtual void script(std::string_view kind) = 0;
+  virtual void row(const std::string& table, const pg::Params& values) = 0;
+  virtual void function(const std::string& name) = 0;
+};
+
 // Time spent and work done, for the run summary and the benchmark.
 struct StagingStats {
   std::uint64_t rowsStaged = 0;
@@ -73,6 +83,9 @@ class Staging {
   Policy policy() const { return policy_; }
   void setPolicy(Policy p) { policy_ = p; }
   pg::Connection& connection() { return conn_; }
+
+  // Sends the staging work to `recorder` instead of the connection (nullptr: back to the connection).
+  void record(Recorder* recorder);
 
   // Session settings; call once the connection is open, at the start of every run.
   void attach();
@@ -128,6 +141,8 @@ class Staging {
   void resetPipeline();
 
   pg::Connection& conn_;
+  Recorder* recorder_ = nullptr;
+  std::map<std::string, std::vector<Column>, std::less<>> scriptTables_;  // when recording
   Policy policy_;
   std::string file_;
   std::map<std::string, TableInfo, std::less<>> tables_;
