@@ -52,6 +52,13 @@ TEST(Admission, RootNamesAndCashingTypes) {
   const Case cases[] = {
       {FileList::Corporations, "<Corporation/>", nullptr},
       {FileList::ClientInvoices, "<supplierInvoice/>", nullptr},
+      {FileList::SupplierInvoices, "<supplierInvoice/>", &TDataModule2::SupplierInvoice},
+      {FileList::SupplierInvoices, "<SupplierInvoice/>", nullptr},
+      {FileList::SupplierInvoices, "<supplierInvoices/>", nullptr},
+      {FileList::SupplierInvoices, "<invoice/>", nullptr},
+      {FileList::Payments, "<Payment/>", nullptr},
+      {FileList::Payments, "<cashing type='payment'/>", nullptr},
+      {FileList::Balances, "<payment/>", nullptr},
       {FileList::Cashings, "<cashing type='cashing_tradeExchange'/>", nullptr},
       {FileList::Cashings, "<cashing type='Cashing_receipt'/>", nullptr},
       {FileList::Cashings, "<cashing/>", nullptr},
