@@ -56,6 +56,7 @@ TEST(Admission, RootNamesAndCashingTypes) {
       {FileList::SupplierInvoices, "<SupplierInvoice/>", nullptr},
       {FileList::SupplierInvoices, "<supplierInvoices/>", nullptr},
       {FileList::SupplierInvoices, "<invoice/>", nullptr},
+      {FileList::Payments, "<payment/>", &TDataModule2::Payment},
       {FileList::Payments, "<Payment/>", nullptr},
       {FileList::Payments, "<cashing type='payment'/>", nullptr},
       {FileList::Balances, "<payment/>", nullptr},
