@@ -55,6 +55,9 @@ FileList classify(std::string_view name) {
 
 TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
   switch (list) {
+    case FileList::SupplierInvoices:
+      return rootNamed(root, "supplierInvoice") ? &TDataModule2::SupplierInvoice : nullptr;
+    case FileList::Payments: return rootNamed(root, "payment") ? &TDataModule2::Payment : nullptr;
     case FileList::Balances: return rootNamed(root, "invoiceBalance") ? &TDataModule2::Balance : nullptr;
     case FileList::Unrecognised: return nullptr;
     default: return nullptr;

@@ -5,5 +5,7 @@
 SET client_min_messages TO warning;
 BEGIN;
 \ir error_log.sql
+\ir supplier_invoice.sql
+\ir payment.sql
 \ir balance.sql
 COMMIT;
