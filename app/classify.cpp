@@ -54,6 +54,8 @@ FileList classify(std::string_view name) {
 
 TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
   switch (list) {
+    case FileList::Corporations: return rootNamed(root, "corporation") ? &TDataModule2::Corporation : nullptr;
+    case FileList::Suppliers: return rootNamed(root, "supplier") ? &TDataModule2::Supplier : nullptr;
     case FileList::Balances: return rootNamed(root, "invoiceBalance") ? &TDataModule2::Balance : nullptr;
     case FileList::Unrecognised: return nullptr;
     default: return nullptr;
