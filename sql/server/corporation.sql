@@ -140,7 +140,7 @@ BEGIN
 
   -- Accounts. A listed bank row carries the empty text in the office's own bank columns; the default
   -- bank row is an account only when the office gives an account number. An account listed twice for
-  -- an office is kept once, as the default one when either says so.
+  -- an office is kept once, with the data of its first entry, as the default one when either says so.
   DELETE FROM contab_corporatie_cont WHERE id_client = c.id_client;
   FOR r IN
     SELECT b.id_office,

@@ -7,4 +7,5 @@ BEGIN;
 \ir error_log.sql
 \ir balance.sql
 \ir corporation.sql
+\ir supplier.sql
 COMMIT;
