@@ -55,6 +55,8 @@ FileList classify(std::string_view name) {
 
 TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
   switch (list) {
+    case FileList::Corporations: return rootNamed(root, "corporation") ? &TDataModule2::Corporation : nullptr;
+    case FileList::Suppliers: return rootNamed(root, "supplier") ? &TDataModule2::Supplier : nullptr;
     case FileList::SupplierInvoices:
       return rootNamed(root, "supplierInvoice") ? &TDataModule2::SupplierInvoice : nullptr;
     case FileList::Payments: return rootNamed(root, "payment") ? &TDataModule2::Payment : nullptr;

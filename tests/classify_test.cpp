@@ -50,7 +50,12 @@ TEST(Admission, RootNamesAndCashingTypes) {
     TDataModule2::ImportMethod expected;
   };
   const Case cases[] = {
+      {FileList::Corporations, "<corporation/>", &TDataModule2::Corporation},
       {FileList::Corporations, "<Corporation/>", nullptr},
+      {FileList::Corporations, "<supplier/>", nullptr},
+      {FileList::Suppliers, "<supplier id='7'/>", &TDataModule2::Supplier},
+      {FileList::Suppliers, "<suppliers/>", nullptr},
+      {FileList::Suppliers, "<corporation/>", nullptr},
       {FileList::ClientInvoices, "<supplierInvoice/>", nullptr},
       {FileList::SupplierInvoices, "<supplierInvoice/>", &TDataModule2::SupplierInvoice},
       {FileList::SupplierInvoices, "<SupplierInvoice/>", nullptr},

@@ -5,6 +5,8 @@
 SET client_min_messages TO warning;
 BEGIN;
 \ir error_log.sql
+\ir corporation.sql
+\ir supplier.sql
 \ir supplier_invoice.sql
 \ir payment.sql
 \ir balance.sql

@@ -42,6 +42,10 @@ class CheckingRecorder : public staging::Recorder {
 
 constexpr TDataModule2::ImportMethod kMethods[] = {
     &TDataModule2::Balance,
+    &TDataModule2::Corporation,
+    &TDataModule2::Supplier,
+    &TDataModule2::SupplierInvoice,
+    &TDataModule2::Payment,
 };
 
 }  // namespace
