@@ -52,10 +52,22 @@ TEST(Admission, RootNamesAndCashingTypes) {
   const Case cases[] = {
       {FileList::Corporations, "<Corporation/>", nullptr},
       {FileList::ClientInvoices, "<supplierInvoice/>", nullptr},
+      // Cashings go by the root's type alone; the root's name plays no part.
+      {FileList::Cashings, "<cashing type='cashing_paymentOrder'/>", &TDataModule2::CashingPaymentOrder},
+      {FileList::Cashings, "<cashing type='cashing_creditCard'/>", &TDataModule2::CashingCreditCard},
+      {FileList::Cashings, "<cashing type='cashing_receipt'/>", &TDataModule2::CashingReceipt},
+      {FileList::Cashings, "<cashing type='cashing_minuteOfRefund'/>", &TDataModule2::CashingReceipt},
+      {FileList::Cashings, "<invoice type='cashing_creditCard'/>", &TDataModule2::CashingCreditCard},
       {FileList::Cashings, "<cashing type='cashing_tradeExchange'/>", nullptr},
       {FileList::Cashings, "<cashing type='Cashing_receipt'/>", nullptr},
+      {FileList::Cashings, "<cashing type='cashing_receipt '/>", nullptr},
+      {FileList::Cashings, "<cashing type=''/>", nullptr},
       {FileList::Cashings, "<cashing/>", nullptr},
+      {FileList::Cashings, "<cashing><type>cashing_receipt</type></cashing>", nullptr},
+      {FileList::TradeExchanges, "<cashing type='cashing_tradeExchange'/>", &TDataModule2::CashingTradeExchange},
       {FileList::TradeExchanges, "<x type='cashing_receipt'/>", nullptr},
+      {FileList::TradeExchanges, "<cashing type='cashing_TradeExchange'/>", nullptr},
+      {FileList::TradeExchanges, "<cashing/>", nullptr},
       {FileList::Balances, "<invoiceBalance/>", &TDataModule2::Balance},
       {FileList::Balances, "<balance/>", nullptr},
   };
