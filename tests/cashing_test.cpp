@@ -282,10 +282,20 @@ TEST_P(CashingKind, StagesTheDocumentColumnByColumnWithItsRemarksAndPostsIt) {
   const std::vector<Column> expected = expectedColumns(k);
   Rows layout;
   for (const Column& c : expected) layout.push_back({c.name, c.type});
-  EXPECT_EQ(db.query("SELECT column_name::text, data_type::text FROM information_schema.columns "
-                     "WHERE table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
-                     {k.table}),
-            layout);
+  const auto layoutOf = [&](const std::string& table) {
+    return db.query(
+        "SELECT column_name::text, data_type::text FROM information_schema.columns "
+        "WHERE table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
+        {table});
+  };
+  EXPECT_EQ(layoutOf(k.table), layout);
+  EXPECT_EQ(layoutOf(remarksTable(k)), (Rows{{"nume_fisier", "text"},
+                                             {"operation", "text"},
+                                             {"doc_type", "text"},
+                                             {"id", "bigint"},
+                                             {"remarks", "text"},
+                                             {"item_code", "text"},
+                                             {"item", "text"}}));
 
   // One main row, every column as read.
   ASSERT_EQ(db.count(k.table), 1);
