@@ -30,6 +30,18 @@ constexpr NameTest kNameTests[] = {
 
 bool rootNamed(const xml::Node& root, std::string_view name) { return root.exists() && root.name() == name; }
 
+// Cashing files are told apart by the root's `type` attribute alone, whatever the root is called and
+// whichever name text put the file into its list.
+bool rootTyped(const xml::Node& root, std::string_view type) { return root.attribute("type") == type; }
+
+TDataModule2::ImportMethod cashing(const xml::Node& root) {
+  if (rootTyped(root, "cashing_paymentOrder")) return &TDataModule2::CashingPaymentOrder;
+  if (rootTyped(root, "cashing_creditCard")) return &TDataModule2::CashingCreditCard;
+  if (rootTyped(root, "cashing_receipt")) return &TDataModule2::CashingReceipt;
+  if (rootTyped(root, "cashing_minuteOfRefund")) return &TDataModule2::CashingReceipt;
+  return nullptr;
+}
+
 }  // namespace
 
 const char* listName(FileList list) {
@@ -60,6 +72,9 @@ TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
     case FileList::SupplierInvoices:
       return rootNamed(root, "supplierInvoice") ? &TDataModule2::SupplierInvoice : nullptr;
     case FileList::Payments: return rootNamed(root, "payment") ? &TDataModule2::Payment : nullptr;
+    case FileList::Cashings: return cashing(root);
+    case FileList::TradeExchanges:
+      return rootTyped(root, "cashing_tradeExchange") ? &TDataModule2::CashingTradeExchange : nullptr;
     case FileList::Balances: return rootNamed(root, "invoiceBalance") ? &TDataModule2::Balance : nullptr;
     case FileList::Unrecognised: return nullptr;
     default: return nullptr;

@@ -10,4 +10,5 @@ BEGIN;
 \ir supplier_invoice.sql
 \ir payment.sql
 \ir balance.sql
+\ir cashing.sql
 COMMIT;

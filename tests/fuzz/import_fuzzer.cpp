@@ -42,6 +42,10 @@ class CheckingRecorder : public staging::Recorder {
 
 constexpr TDataModule2::ImportMethod kMethods[] = {
     &TDataModule2::Balance,
+    &TDataModule2::CashingPaymentOrder,
+    &TDataModule2::CashingCreditCard,
+    &TDataModule2::CashingReceipt,
+    &TDataModule2::CashingTradeExchange,
     &TDataModule2::Corporation,
     &TDataModule2::Supplier,
     &TDataModule2::SupplierInvoice,
