@@ -54,6 +54,7 @@ FileList classify(std::string_view name) {
 
 TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
   switch (list) {
+    case FileList::ClientInvoices: return rootNamed(root, "invoice") ? &TDataModule2::Invoice : nullptr;
     case FileList::Balances: return rootNamed(root, "invoiceBalance") ? &TDataModule2::Balance : nullptr;
     case FileList::Unrecognised: return nullptr;
     default: return nullptr;

@@ -51,7 +51,10 @@ TEST(Admission, RootNamesAndCashingTypes) {
   };
   const Case cases[] = {
       {FileList::Corporations, "<Corporation/>", nullptr},
+      {FileList::ClientInvoices, "<invoice/>", &TDataModule2::Invoice},
       {FileList::ClientInvoices, "<supplierInvoice/>", nullptr},
+      {FileList::ClientInvoices, "<Invoice/>", nullptr},
+      {FileList::SupplierInvoices, "<invoice/>", nullptr},
       {FileList::Cashings, "<cashing type='cashing_tradeExchange'/>", nullptr},
       {FileList::Cashings, "<cashing type='Cashing_receipt'/>", nullptr},
       {FileList::Cashings, "<cashing/>", nullptr},
