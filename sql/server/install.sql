@@ -6,4 +6,5 @@ SET client_min_messages TO warning;
 BEGIN;
 \ir error_log.sql
 \ir balance.sql
+\ir invoice.sql
 COMMIT;
