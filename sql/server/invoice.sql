@@ -10,15 +10,15 @@ CREATE TABLE IF NOT EXISTS contab_factci (
   data                date NOT NULL,
   data_scadenta       date,
   moneda              text,
-  curs                double precision,
+  curs                numeric,
   comentarii          text,
   partener_id         bigint NOT NULL,
   partener_tip        text,
   partener_nume       text,
   partener_cod_fiscal text,
   emitent             text,
-  total_valoare       double precision,
-  total_tva           double precision,
+  total_valoare       numeric,
+  total_tva           numeric,
   nume_fisier         text NOT NULL,
   postat_la           timestamptz NOT NULL DEFAULT now()
 );
@@ -36,10 +36,10 @@ CREATE TABLE IF NOT EXISTS contab_factci_poz (
   descriere      text,
   um             text,
   cantitate      numeric,
-  pret_unitar    double precision,
-  valoare        double precision,
-  tva            double precision,
-  procent_tva    double precision,
+  pret_unitar    numeric,
+  valoare        numeric,
+  tva            numeric,
+  procent_tva    numeric,
   cota_tva       text,
   furnizor       text,
   furnizor_cui   text,
@@ -101,18 +101,19 @@ BEGIN
                              partener_id, partener_tip, partener_nume, partener_cod_fiscal, emitent,
                              total_valoare, total_tva, nume_fisier)
   SELECT h.id, h.doc_type, h.operation, h.invoice_series, h.invoice_number, h.invoice_date, h.data_scadenta,
-         h.moneda, h.curs, h.comentarii, h.partener_id, h.partener_tip,
+         h.moneda, h.curs::numeric, h.comentarii, h.partener_id, h.partener_tip,
          coalesce(h.pj_company, nullif(concat_ws(' ', h.pf_firstname, h.pf_middlename, h.pf_lastname), '')),
          coalesce(h.pj_cod_fiscal, h.pf_cnp),
          nullif(concat_ws(' ', h.emitent_resp_firstname, h.emitent_resp_lastname), ''),
-         (SELECT sum(dp_value) FROM mivo_import_fc_poz), (SELECT sum(dp_vat) FROM mivo_import_fc_poz),
+         (SELECT sum(dp_value::numeric) FROM mivo_import_fc_poz), (SELECT sum(dp_vat::numeric) FROM mivo_import_fc_poz),
          h.nume_fisier;
   INSERT INTO contab_factci_poz (id_factura, pozitie, id_rand, tip, cod_serviciu, serviciu, bilet, rezervare,
                                  data_inceput, data_sfarsit, descriere, um, cantitate, pret_unitar, valoare, tva,
                                  procent_tva, cota_tva, furnizor, furnizor_cui, cont_debit, cont_credit, cont_tva)
   SELECT h.id, dp_scv, dp_id_scv, dp_tip, dp_service_code, dp_service_name, dp_ticket_number, dp_reservation_number,
          dp_reservation_start_date, dp_reservation_end_date, dp_description, dp_measureunit,
-         replace(dp_quantity, ',', '.')::numeric, dp_unitprice, dp_value, dp_vat, dp_vatpercent, dp_vatquota,
+         replace(dp_quantity, ',', '.')::numeric, dp_unitprice::numeric, dp_value::numeric, dp_vat::numeric,
+         dp_vatpercent::numeric, dp_vatquota,
          dp_company, dp_company_cui, dp_cont_debit, dp_cont_credit, dp_cont_tva
   FROM mivo_import_fc_poz;
   RETURN true;
