@@ -69,16 +69,17 @@ TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
   switch (list) {
     case FileList::Corporations: return rootNamed(root, "corporation") ? &TDataModule2::Corporation : nullptr;
     case FileList::Suppliers: return rootNamed(root, "supplier") ? &TDataModule2::Supplier : nullptr;
+    case FileList::ClientInvoices: return rootNamed(root, "invoice") ? &TDataModule2::Invoice : nullptr;
     case FileList::SupplierInvoices:
       return rootNamed(root, "supplierInvoice") ? &TDataModule2::SupplierInvoice : nullptr;
-    case FileList::Payments: return rootNamed(root, "payment") ? &TDataModule2::Payment : nullptr;
     case FileList::Cashings: return cashing(root);
+    case FileList::Payments: return rootNamed(root, "payment") ? &TDataModule2::Payment : nullptr;
     case FileList::TradeExchanges:
       return rootTyped(root, "cashing_tradeExchange") ? &TDataModule2::CashingTradeExchange : nullptr;
     case FileList::Balances: return rootNamed(root, "invoiceBalance") ? &TDataModule2::Balance : nullptr;
     case FileList::Unrecognised: return nullptr;
-    default: return nullptr;
   }
+  return nullptr;
 }
 
 bool xmlName(std::string_view name) {

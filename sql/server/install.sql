@@ -7,8 +7,9 @@ BEGIN;
 \ir error_log.sql
 \ir corporation.sql
 \ir supplier.sql
+\ir invoice.sql
 \ir supplier_invoice.sql
+\ir cashing.sql
 \ir payment.sql
 \ir balance.sql
-\ir cashing.sql
 COMMIT;

@@ -42,6 +42,7 @@ class CheckingRecorder : public staging::Recorder {
 
 constexpr TDataModule2::ImportMethod kMethods[] = {
     &TDataModule2::Balance,
+    &TDataModule2::Invoice,
     &TDataModule2::CashingPaymentOrder,
     &TDataModule2::CashingCreditCard,
     &TDataModule2::CashingReceipt,
