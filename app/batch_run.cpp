@@ -1,4 +1,5 @@
 // The batch run: folders, scan, connection, the per-file procedure and the fate of every file.
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -11,6 +12,8 @@
 #include "imports/data_module.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::string withSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
@@ -83,61 +86,102 @@ void TDataModule2::DataModuleCreate() {
   checkFolder(dirFisiereCuEroare, "Nu exista directorul fisierelor cu eroare. Se creaza.");
 
   // 2. Scan. Nothing to do: stop before connecting.
+  const auto started = Clock::now();
   const std::vector<std::string> names = app::scan(dirLucru, settings.minAgeSeconds);
+  totals.scanTime += Clock::now() - started;
   if (names.empty()) return;
   const auto lists = app::sortIntoLists(names);
+  if (onScan) onScan(names.size());
 
   // 3. Connect, and hold the database's run lock: the staging tables are shared by name.
   Connect();
   app::acquireDatabaseLock(pgConn, settings.lockWaitSeconds);
 
-  const auto settle = [&](const std::string& name, const std::string& to) {
-    if (!MutaFisier(name, dirLucru, to)) ++totals.notMoved;
+  const auto stop = [&](std::size_t from, std::size_t list) {
+    if (!stopRequested || !stopRequested()) return false;
+    for (std::size_t l = list; l < app::kFileLists; ++l) totals.leftForLater += lists[l].size() - (l == list ? from : 0);
+    return true;
   };
 
-  // 4. Lists 1 to 8, in order.
-  for (std::size_t l = 0; l + 1 < app::kFileLists; ++l) {
-    const auto list = static_cast<app::FileList>(l);
-    for (const std::string& numeFisier : lists[l]) {
-      if (!app::validUtf8(numeFisier)) {
-        // The database holds UTF-8 text only: such a name cannot be stored as it is.
-        ScrieLogErr(numeFisier, "Numele fisierului nu este text UTF-8 valid; fisierul nu poate fi importat");
-        ++totals.failed;
-        settle(numeFisier, dirFisiereCuEroare);
-        continue;
+  // 4. Lists 1 to 8, in order; 5. list 9: the unrecognised names are moved, never loaded or logged.
+  for (std::size_t l = 0; l < app::kFileLists; ++l) {
+    for (std::size_t i = 0; i < lists[l].size(); ++i) {
+      if (stop(i, l)) {
+        totals.totalTime += Clock::now() - started;
+        return;
       }
-      try {
-        X.loadFile(dirLucru + numeFisier);
-      } catch (const std::exception& e) {
-        root = xml::Node();
-        ScrieLogErr(numeFisier, e.what());
-        ++totals.failed;
-        settle(numeFisier, dirFisiereCuEroare);
-        continue;
-      }
-      root = X.documentElement();
-      const ImportMethod method = app::admit(list, root);
-      if (method == nullptr) {
-        ++totals.notAdmitted;
-        settle(numeFisier, dirFisiereTransferate);
-        continue;
-      }
-      if (const auto failure = Import(method, numeFisier)) {
-        ScrieLogErr(numeFisier, *failure);
-        ++totals.failed;
-        settle(numeFisier, dirFisiereCuEroare);
+      const std::string& numeFisier = lists[l][i];
+      FileOutcome outcome;
+      if (static_cast<app::FileList>(l) == app::FileList::Unrecognised) {
+        const auto t0 = Clock::now();
+        outcome.name = numeFisier;
+        outcome.list = static_cast<int>(l);
+        outcome.fate = Fate::Unrecognised;
+        ++totals.unrecognised;
+        Settle(outcome, dirFisiereNetratate);
+        outcome.time = Clock::now() - t0;
       } else {
-        ++totals.imported;
-        settle(numeFisier, dirFisiereTransferate);
+        outcome = ProcessFile(static_cast<int>(l), numeFisier);
       }
+      if (onFile) onFile(outcome);
     }
-  }
-
-  // 5. List 9: the unrecognised names are moved, never loaded or logged.
-  for (const std::string& numeFisier : lists[static_cast<std::size_t>(app::FileList::Unrecognised)]) {
-    ++totals.unrecognised;
-    settle(numeFisier, dirFisiereNetratate);
   }
   X.release();
   root = xml::Node();
+  totals.totalTime += Clock::now() - started;
+}
+
+void TDataModule2::Settle(FileOutcome& outcome, const std::string& dirFisiereDest) {
+  const auto t0 = Clock::now();
+  outcome.moved = MutaFisier(outcome.name, dirLucru, dirFisiereDest);
+  if (!outcome.moved) ++totals.notMoved;
+  totals.moveTime += Clock::now() - t0;
+}
+
+FileOutcome TDataModule2::ProcessFile(int list, const std::string& numeFisier) {
+  const auto t0 = Clock::now();
+  FileOutcome outcome;
+  outcome.name = numeFisier;
+  outcome.list = list;
+  const auto finish = [&](Fate fate, const std::string& dir) {
+    outcome.fate = fate;
+    switch (fate) {
+      case Fate::Imported: ++totals.imported; break;
+      case Fate::NotAdmitted: ++totals.notAdmitted; break;
+      case Fate::Failed: ++totals.failed; break;
+      case Fate::Unrecognised: ++totals.unrecognised; break;
+    }
+    Settle(outcome, dir);
+    outcome.time = Clock::now() - t0;
+    return outcome;
+  };
+  const auto fail = [&](const std::string& error) {
+    // The row is committed before the file leaves the work folder.
+    ScrieLogErr(numeFisier, error);
+    outcome.error = error;
+    return finish(Fate::Failed, dirFisiereCuEroare);
+  };
+
+  if (!app::validUtf8(numeFisier)) {
+    // The database holds UTF-8 text only: such a name cannot be stored as it is.
+    return fail("Numele fisierului nu este text UTF-8 valid; fisierul nu poate fi importat");
+  }
+  const auto parseStart = Clock::now();
+  try {
+    X.loadFile(dirLucru + numeFisier);
+  } catch (const std::exception& e) {
+    totals.parseTime += Clock::now() - parseStart;
+    root = xml::Node();
+    return fail(e.what());
+  }
+  totals.parseTime += Clock::now() - parseStart;
+  root = X.documentElement();
+  const ImportMethod method = app::admit(static_cast<app::FileList>(list), root);
+  if (method == nullptr) return finish(Fate::NotAdmitted, dirFisiereTransferate);
+  outcome.method = app::methodName(method);
+  const std::uint64_t rowsBefore = staging.stats().rowsStaged;
+  const auto failure = Import(method, numeFisier);
+  outcome.rows = staging.stats().rowsStaged - rowsBefore;
+  if (failure) return fail(*failure);
+  return finish(Fate::Imported, dirFisiereTransferate);
 }

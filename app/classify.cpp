@@ -82,6 +82,28 @@ TDataModule2::ImportMethod admit(FileList list, const xml::Node& root) {
   return nullptr;
 }
 
+const char* methodName(TDataModule2::ImportMethod method) {
+  struct Named {
+    TDataModule2::ImportMethod method;
+    const char* name;
+  };
+  static const Named names[] = {
+      {&TDataModule2::Corporation, "Corporation"},
+      {&TDataModule2::Supplier, "Supplier"},
+      {&TDataModule2::Invoice, "Invoice"},
+      {&TDataModule2::SupplierInvoice, "SupplierInvoice"},
+      {&TDataModule2::CashingPaymentOrder, "CashingPaymentOrder"},
+      {&TDataModule2::CashingCreditCard, "CashingCreditCard"},
+      {&TDataModule2::CashingReceipt, "CashingReceipt"},
+      {&TDataModule2::CashingTradeExchange, "CashingTradeExchange"},
+      {&TDataModule2::Payment, "Payment"},
+      {&TDataModule2::Balance, "Balance"},
+  };
+  for (const auto& n : names)
+    if (n.method == method) return n.name;
+  return "";
+}
+
 bool xmlName(std::string_view name) {
   if (name.size() < 4) return false;
   const std::string_view ext = name.substr(name.size() - 4);

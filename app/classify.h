@@ -35,6 +35,9 @@ FileList classify(std::string_view name);
 // The import method that admits the document of a file of `list`, or nullptr when it is not admitted.
 TDataModule2::ImportMethod admit(FileList list, const xml::Node& root);
 
+// The name of an import method ("Invoice", "CashingReceipt", ...).
+const char* methodName(TDataModule2::ImportMethod method);
+
 // True when the name ends in ".xml", without regard to case.
 bool xmlName(std::string_view name);
 

@@ -6,7 +6,9 @@
 // the file mover (MutaFisier) and the error log (ScrieLogErr) are defined in app/.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,13 +26,35 @@ struct RunSettings {
   double minAgeSeconds = 0;     // files modified more recently are left for the next run
 };
 
-// What became of the files of one run.
+// The fate of a file.
+enum class Fate {
+  Imported,      // admitted and imported: processed folder
+  NotAdmitted,   // loaded, but not of its list's kind: processed folder, nothing imported
+  Failed,        // did not load, or its import failed: error-log row, failed folder
+  Unrecognised,  // its name is of no known kind: unrecognised folder
+};
+
+// What became of one file.
+struct FileOutcome {
+  std::string name;
+  int list = 0;                 // its file list (app::FileList)
+  std::string method;           // the import method that took it, if any
+  Fate fate = Fate::Imported;
+  std::string error;            // why it failed
+  std::uint64_t rows = 0;       // staging rows it posted
+  std::chrono::nanoseconds time{0};
+  bool moved = true;            // false: the move failed and the file is still in the work folder
+};
+
+// What became of the files of one run, and where the time went.
 struct RunTotals {
-  std::uint64_t imported = 0;      // admitted, imported, moved to the processed folder
-  std::uint64_t notAdmitted = 0;   // loaded, not admitted, moved to the processed folder
-  std::uint64_t failed = 0;        // did not load or failed to import: error-log row, failed folder
-  std::uint64_t unrecognised = 0;  // name of no known kind: unrecognised folder
-  std::uint64_t notMoved = 0;      // a move that did not take place (the file stays in the work folder)
+  std::uint64_t imported = 0;
+  std::uint64_t notAdmitted = 0;
+  std::uint64_t failed = 0;
+  std::uint64_t unrecognised = 0;
+  std::uint64_t notMoved = 0;      // moves that did not take place (those files stay in the work folder)
+  std::uint64_t leftForLater = 0;  // files not handled because a stop was requested
+  std::chrono::nanoseconds scanTime{0}, parseTime{0}, moveTime{0}, totalTime{0};
 };
 
 class TDataModule2 {
@@ -75,6 +99,12 @@ class TDataModule2 {
 
   RunSettings settings;
   RunTotals totals;
+
+  // Called after the scan with the number of names listed, and after each file with its outcome.
+  std::function<void(std::size_t files)> onScan;
+  std::function<void(const FileOutcome&)> onFile;
+  // Asked before each file; when it answers true the run stops and leaves the rest for the next run.
+  std::function<bool()> stopRequested;
 
   // The folders of the run (full paths ending in '/').
   std::string dirLucru;                 // work folder
@@ -173,4 +203,8 @@ class TDataModule2 {
  private:
   // Every staging query, so that a failed import leaves none open.
   std::vector<staging::StagingQuery*> allQueries();
+  // The per-file procedure for one name of lists 1 to 8.
+  FileOutcome ProcessFile(int list, const std::string& numeFisier);
+  // Moves a file to its output folder and records the outcome.
+  void Settle(FileOutcome& outcome, const std::string& dirFisiereDest);
 };
