@@ -40,17 +40,13 @@ class CheckingRecorder : public staging::Recorder {
   std::map<std::string, std::size_t, std::less<>> widths_;
 };
 
+// In the order of the file lists; the seed corpus (tests/fuzz/corpus) starts each document with the
+// index of its method here.
 constexpr TDataModule2::ImportMethod kMethods[] = {
+    &TDataModule2::Corporation,         &TDataModule2::Supplier,          &TDataModule2::Invoice,
+    &TDataModule2::SupplierInvoice,     &TDataModule2::CashingPaymentOrder, &TDataModule2::CashingCreditCard,
+    &TDataModule2::CashingReceipt,      &TDataModule2::Payment,           &TDataModule2::CashingTradeExchange,
     &TDataModule2::Balance,
-    &TDataModule2::Invoice,
-    &TDataModule2::CashingPaymentOrder,
-    &TDataModule2::CashingCreditCard,
-    &TDataModule2::CashingReceipt,
-    &TDataModule2::CashingTradeExchange,
-    &TDataModule2::Corporation,
-    &TDataModule2::Supplier,
-    &TDataModule2::SupplierInvoice,
-    &TDataModule2::Payment,
 };
 
 }  // namespace
