@@ -85,6 +85,8 @@ void Staging::attach() {
   tables_.clear();
   scriptsRun_.clear();
   resetPipeline();
+  // A connection kept from an earlier run still holds that run's prepared statements.
+  if (preparedCount_ > 0) conn_.exec("DEALLOCATE ALL", "DEALLOCATE", file_);
   // Staging commits need not wait for the disk; the commit of every server import function does, and
   // it makes every earlier commit durable with it.
   conn_.exec(policy_ == Policy::Fast ? "SET synchronous_commit TO off" : "SET synchronous_commit TO DEFAULT",
