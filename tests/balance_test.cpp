@@ -72,9 +72,7 @@ TEST_P(BalanceImport, EmptyOrMissingListsStageNothingAndStillCallTheFunction) {
   ASSERT_EQ(importText(dm, &TDataModule2::Balance, "a_balance.xml", kBalance), std::nullopt);
   for (const char* doc : {"<invoiceBalance/>", "<invoiceBalance><clientServices/><supplierInvoices/></invoiceBalance>",
                           "<invoiceBalance><clientServices><s/></clientServices></invoiceBalance>"}) {
-    db.exec("CREATE TABLE IF NOT EXISTS calls (n int); "
-            "CREATE OR REPLACE FUNCTION o_balance_mivo() RETURNS boolean LANGUAGE sql AS "
-            "'INSERT INTO calls VALUES (1) RETURNING true'");
+    db.countCalls("o_balance_mivo");
     ASSERT_EQ(importText(dm, &TDataModule2::Balance, "e_balance.xml", doc), std::nullopt) << doc;
     EXPECT_EQ(db.count("mivo_import_invoice_balances"), 0) << doc;
   }

@@ -15,7 +15,7 @@ const auto n = std::nullopt;
 
 const char* kExample = "2014-06-30_13-52-45.74308705329895_corporations.xml";
 
-std::string example() { return testing_support::readFile(testing_support::sourceDir() + "/examples/" + kExample); }
+std::string example() { return testing_support::example(kExample); }
 
 // A corporation document with these attributes and children.
 std::string corporation(const std::string& children, const std::string& attributes = "id='5' operation='insert'") {

@@ -39,10 +39,7 @@ class InvoiceImport : public ImportTest, public ::testing::WithParamInterface<Po
   }
   // Replaces the server function by one that counts its calls in `calls`.
   void countCalls() {
-    db.exec(
-        "CREATE TABLE IF NOT EXISTS calls (n int); "
-        "CREATE OR REPLACE FUNCTION o_insert_factci_mivo() RETURNS boolean LANGUAGE sql AS "
-        "'INSERT INTO calls VALUES (1) RETURNING true'");
+    db.countCalls("o_insert_factci_mivo");
   }
 
   TDataModule2 dm{settings(GetParam())};

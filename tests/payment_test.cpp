@@ -16,7 +16,7 @@ constexpr auto N = std::nullopt;
 
 const std::string kExampleName = "2014-07-03_11-40-08.12873409871235_payment.xml";
 
-std::string example() { return testing_support::readFile(testing_support::sourceDir() + "/examples/" + kExampleName); }
+std::string example() { return testing_support::example(kExampleName); }
 
 const char* kPaymentSelect =
     "SELECT nume_fisier, operation, doc_type, id::text, doc_number, cashing_series, doc_date::text, valoare::text, "
@@ -31,14 +31,6 @@ const char* kPaymentSelect =
 const char* kRemarksSelect =
     "SELECT nume_fisier, operation, doc_type, id::text, remarks, item_code, item FROM mivo_import_op_pl_remarks "
     "ORDER BY ctid";
-
-// Replaces the server import function by one that only counts its calls.
-void countCalls(testing_support::TestDb& db) {
-  db.exec(
-      "CREATE TABLE IF NOT EXISTS calls (n int); "
-      "CREATE OR REPLACE FUNCTION o_mivo_import_plati() RETURNS boolean LANGUAGE sql AS "
-      "'INSERT INTO calls VALUES (1) RETURNING true'");
-}
 
 class PaymentImport : public ImportTest, public ::testing::WithParamInterface<Policy> {};
 
@@ -112,7 +104,7 @@ TEST_P(PaymentImport, ExampleFileIsStagedColumnByColumnAndPosted) {
 
 TEST_P(PaymentImport, RemarkItemsCopyThePaymentRow) {
   TDataModule2 dm(settings(GetParam()));
-  countCalls(db);
+  db.countCalls("o_mivo_import_plati");
   // Items of any name; a code that is present but empty is kept as an empty text.
   ASSERT_EQ(importText(dm, &TDataModule2::Payment, "a_payment.xml",
                        "<payment operation='update' docType='op' id='12'><remarks><text>R</text><attributes>"
@@ -136,7 +128,7 @@ TEST_P(PaymentImport, RemarkItemsCopyThePaymentRow) {
 TEST_P(PaymentImport, WithoutRemarkItemsOnlyThePaymentIsStagedAndTheFunctionStillRuns) {
   TDataModule2 dm(settings(GetParam()));
   ASSERT_EQ(importText(dm, &TDataModule2::Payment, kExampleName, example()), std::nullopt);
-  countCalls(db);
+  db.countCalls("o_mivo_import_plati");
   for (const char* doc : {"<payment id='1'/>", "<payment id='2'><remarks><text>T</text></remarks></payment>",
                           "<payment id='3'><remarks><attributes/></remarks></payment>"}) {
     ASSERT_EQ(importText(dm, &TDataModule2::Payment, "e_payment.xml", doc), std::nullopt) << doc;
@@ -179,7 +171,7 @@ TEST_P(PaymentImport, SeriesCurrencyAndSupplierDetails) {
        {N, N, N, N, N, "Beta", N, "Iasi"}},
   };
   TDataModule2 dm(settings(GetParam()));
-  countCalls(db);
+  db.countCalls("o_mivo_import_plati");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.xml);
     ASSERT_EQ(

@@ -16,7 +16,7 @@ constexpr auto N = std::nullopt;
 
 const std::string kExampleName = "2014-07-02_09-15-22.51230498761234_supplierInvoices.xml";
 
-std::string example() { return testing_support::readFile(testing_support::sourceDir() + "/examples/" + kExampleName); }
+std::string example() { return testing_support::example(kExampleName); }
 
 const char* kHeaderSelect =
     "SELECT nume_fisier, operation, doc_type, id::text, invoice_number, invoice_series, invoice_date::text, moneda, "
@@ -33,14 +33,6 @@ const char* kLineSelect =
     "dp_tara, dp_localitate, dp_passenger_lastname, dp_passenger_firstname, dp_check_in, dp_reservation_number, "
     "dp_offer_ext_id, dp_supplier_product, dp_ticket_no, dp_cont1, dp_cont2, dp_cont3, dp_cont11, dp_cont21, "
     "dp_cont31, dp_tip_tva FROM mivo_import_ff_poz ORDER BY dp_scv";
-
-// Replaces the server import function by one that only counts its calls.
-void countCalls(testing_support::TestDb& db) {
-  db.exec(
-      "CREATE TABLE IF NOT EXISTS calls (n int); "
-      "CREATE OR REPLACE FUNCTION o_insert_factfi_mivo() RETURNS boolean LANGUAGE sql AS "
-      "'INSERT INTO calls VALUES (1) RETURNING true'");
-}
 
 class SupplierInvoiceImport : public ImportTest, public ::testing::WithParamInterface<Policy> {};
 
@@ -168,7 +160,7 @@ TEST_P(SupplierInvoiceImport, ExampleFileIsStagedColumnByColumnAndPosted) {
 
 TEST_P(SupplierInvoiceImport, LinesOfAnyNameAreNumberedInOrderAndCarryTheHeader) {
   TDataModule2 dm(settings(GetParam()));
-  countCalls(db);
+  db.countCalls("o_insert_factfi_mivo");
   // The header's series is empty, so the lines copy NULL; its date is converted once and reaches the
   // lines as a date.
   ASSERT_EQ(importText(dm, &TDataModule2::SupplierInvoice, "a_supplierInvoices.xml",
@@ -191,7 +183,7 @@ TEST_P(SupplierInvoiceImport, LinesOfAnyNameAreNumberedInOrderAndCarryTheHeader)
 TEST_P(SupplierInvoiceImport, WithoutLinesOnlyTheHeaderIsStagedAndTheFunctionStillRuns) {
   TDataModule2 dm(settings(GetParam()));
   ASSERT_EQ(importText(dm, &TDataModule2::SupplierInvoice, "a_supplierInvoices.xml", example()), std::nullopt);
-  countCalls(db);
+  db.countCalls("o_insert_factfi_mivo");
   for (const char* doc : {"<supplierInvoice id='1'/>", "<supplierInvoice id='2'><invoiceRows/></supplierInvoice>"}) {
     ASSERT_EQ(importText(dm, &TDataModule2::SupplierInvoice, "e_supplierInvoices.xml", doc), std::nullopt) << doc;
     // The earlier file's rows are gone.
@@ -330,7 +322,7 @@ using SupplierInvoiceTables = ImportTest;
 // The keys the server relies on, and the mixed-case line columns as the server stores them.
 TEST_F(SupplierInvoiceTables, KeysAndLowerCaseLineColumns) {
   TDataModule2 dm(settings());
-  countCalls(db);
+  db.countCalls("o_insert_factfi_mivo");
   ASSERT_EQ(importText(dm, &TDataModule2::SupplierInvoice, "a_supplierInvoices.xml", "<supplierInvoice id='1'/>"),
             std::nullopt);
   EXPECT_EQ(

@@ -15,7 +15,7 @@ const auto n = std::nullopt;
 
 const char* kExample = "2014-06-30_13-52-47.10226184931077_suppliers.xml";
 
-std::string example() { return testing_support::readFile(testing_support::sourceDir() + "/examples/" + kExample); }
+std::string example() { return testing_support::example(kExample); }
 
 // A supplier document with these attributes and children.
 std::string supplier(const std::string& children, const std::string& attributes = "id='9' operation='insert'") {

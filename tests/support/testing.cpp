@@ -17,6 +17,8 @@ namespace fs = std::filesystem;
 
 std::string sourceDir() { return IMPORTMIVO_SOURCE_DIR; }
 
+std::string example(const std::string& name) { return readFile(sourceDir() + "/examples/" + name); }
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -97,6 +99,13 @@ std::optional<std::string> TestDb::scalar(const std::string& sql, const pg::Para
   Rows rows = query(sql, params);
   if (rows.empty() || rows[0].empty()) return std::nullopt;
   return rows[0][0];
+}
+
+void TestDb::countCalls(const std::string& function) {
+  exec(fmt::format("CREATE TABLE IF NOT EXISTS calls (n int); "
+                   "CREATE OR REPLACE FUNCTION {}() RETURNS boolean LANGUAGE sql AS "
+                   "'INSERT INTO calls VALUES (1) RETURNING true'",
+                   function));
 }
 
 long TestDb::count(const std::string& table) {

@@ -17,6 +17,8 @@ using Row = std::vector<std::optional<std::string>>;
 using Rows = std::vector<Row>;
 
 std::string sourceDir();
+// The text of a sample file of examples/.
+std::string example(const std::string& name);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 std::vector<std::string> listFolder(const std::string& folder);  // names, sorted
@@ -39,6 +41,8 @@ class TestDb {
   std::optional<std::string> scalar(const std::string& sql, const pg::Params& params = {});
   long count(const std::string& table);
   void exec(const std::string& sql) { conn_.exec(sql, "test"); }
+  // Replaces a server import function by one that only counts its calls, in the table `calls`.
+  void countCalls(const std::string& function);
   void keep() { keep_ = true; }
 
  private:
