@@ -46,7 +46,7 @@ struct FileOutcome {
   std::string error;            // why it failed
   std::uint64_t rows = 0;       // staging rows it posted
   std::chrono::nanoseconds time{0};
-  bool moved = true;            // false: still in the work folder (the move failed, or a dry run)
+  bool moved = true;  // false: still in the work folder (the move failed, or a dry run)
 };
 
 // What became of the files of one run, and where the time went.

@@ -1,6 +1,11 @@
 // The staging layer's dry run: every file is staged and posted for real inside a transaction that is
 // rolled back at the end of the file; nothing durable is written, whatever the staging policy.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
 
 #include "support/testing.h"
 
@@ -8,8 +13,11 @@ namespace {
 
 using staging::Policy;
 using testing_support::ImportTest;
+using testing_support::listFolder;
 using testing_support::readFile;
+using testing_support::runImportmivo;
 using testing_support::sourceDir;
+using testing_support::TempDir;
 
 std::string balance(const std::string& number, const std::string& id = "1") {
   return "<invoiceBalance operation='insert'><balanceDetails><number>" + number +
@@ -100,6 +108,78 @@ TEST_P(DryRunStaging, StagingScriptsRunForEveryFileAndLeaveNoTables) {
   TDataModule2 real(settings(GetParam()));
   EXPECT_EQ(importText(real, &TDataModule2::Payment, "a_payment.xml", payment), std::nullopt);
   EXPECT_NE(fingerprint(), before);
+}
+
+// The whole program: a dry run over a mixed work folder tells what a real run would do, and leaves the
+// database and the folders as they were, whether the output folders and staging tables exist or not.
+class DryRunProgram : public ImportTest {
+ protected:
+  testing_support::ProcessResult run(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--work-dir", work.path(), "--db", db.conninfo(), "--report", reportPath};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return runImportmivo(args);
+  }
+  std::string fingerprint() { return db.scalar(kFingerprint).value_or(""); }
+  // Every entry under the work folder with its content.
+  std::map<std::string, std::string> folders() {
+    std::map<std::string, std::string> all;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(work.path()))
+      all[e.path().string()] = e.is_regular_file() ? readFile(e.path().string()) : "(folder)";
+    return all;
+  }
+  // name -> fate, rows and error, from the report of the last run.
+  std::map<std::string, std::string> outcomes() {
+    const auto report = nlohmann::json::parse(readFile(reportPath));
+    std::map<std::string, std::string> out;
+    for (const auto& f : report["files"])
+      out[f["name"]] = fmt::format("{} {} {}", f["fate"].get<std::string>(), f["rows"].get<long>(), f["error"].dump());
+    return out;
+  }
+  void dropMixed(const std::string& prefix) {
+    drop(prefix + "a_payment.xml", readFile(sourceDir() + "/examples/2014-07-03_11-40-08.12873409871235_payment.xml"));
+    drop(prefix + "b_balance.xml", balance("D1"));
+    drop(prefix + "c_balance.xml", "<other/>");
+    drop(prefix + "d_balance.xml", "<broken");
+    drop(prefix + "e_balance.xml", balance("", "2"));  // refused by the server function
+    drop(prefix + "f_balance.xml", balance("D3", "x"));
+    drop(prefix + "g_unknown.xml", "<x/>");
+  }
+
+  TempDir reports;
+  std::string reportPath = reports.path() + "report.json";
+};
+
+TEST_F(DryRunProgram, TellsWhatARunWouldDoAndChangesNothing) {
+  dropMixed("1");
+  const std::string db0 = fingerprint();
+  const auto folders0 = folders();
+  auto r = run({"--dry-run"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;  // as the real run will: some file fails
+  EXPECT_EQ(fingerprint(), db0);
+  EXPECT_EQ(folders(), folders0);  // not even the output folders were created
+  EXPECT_NE(r.err.find("Simulare: directorul " + work.path() + "FisiereCuEroare/ lipseste"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("Simulare (--dry-run)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Fisiere care ar esua (3):"), std::string::npos) << r.out;
+  EXPECT_EQ(nlohmann::json::parse(readFile(reportPath))["dry_run"], true);
+  const auto predicted = outcomes();
+  ASSERT_EQ(predicted.size(), 7u);
+
+  // The real run does what the dry run said.
+  r = run();
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(outcomes(), predicted);
+  EXPECT_EQ(listFolder(failed()), (std::vector<std::string>{"1d_balance.xml", "1e_balance.xml", "1f_balance.xml"}));
+
+  // Again over a database that now has staging tables, postings and log rows, and existing folders.
+  dropMixed("2");
+  const std::string db1 = fingerprint();
+  const auto folders1 = folders();
+  r = run({"--dry-run", "--verbose"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(fingerprint(), db1);
+  EXPECT_EQ(folders(), folders1);
+  EXPECT_NE(r.err.find("importmivo: 2b_balance.xml: (simulare) importat, 1 rand, "), std::string::npos) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Policies, DryRunStaging, ::testing::Values(Policy::Fast, Policy::Original),
