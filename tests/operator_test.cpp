@@ -2,7 +2,9 @@
 // error-log listing, and the command line of the subcommands.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -202,6 +204,40 @@ TEST_F(Operator, VerboseLogsEveryFileAndQuietSpeaksOnlyOfFailures) {
   r = run({"--quiet"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("e_balance.xml"), std::string::npos) << r.out;
+}
+
+// Standard error on a terminal: the progress line is drawn in place and erased before anything else
+// is written, and at the end.
+TEST_F(Operator, ProgressIsDrawnOnATerminalAndErasedAtTheEnd) {
+  for (const char* n : {"1", "2", "3"}) drop(std::string("f") + n + "_balance.xml", balance(std::string("D") + n));
+  drop("f4_balance.xml", "<broken");
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // stderr stays on the terminal; stdout goes away, so that only the progress and -v lines remain.
+    if (!std::freopen("/dev/null", "w", stdout)) ::_exit(127);
+    std::string binary = IMPORTMIVO_BINARY, wd = work.path(), conn = db.conninfo();
+    std::vector<char*> argv = {binary.data(), const_cast<char*>("--work-dir"), wd.data(), const_cast<char*>("--db"),
+                               conn.data(),   const_cast<char*>("-v"),         nullptr};
+    ::execv(binary.c_str(), argv.data());
+    ::_exit(127);
+  }
+  std::string tty;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) tty.append(buf, static_cast<std::size_t>(n));
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << tty;
+
+  const std::string erase = "\r\033[K";
+  EXPECT_NE(tty.find(erase + "[1/4]  f1_balance.xml"), std::string::npos) << tty;
+  // Every -v line starts on a clean line, and the terminal is left clean.
+  for (const char* n : {"f1", "f2", "f3", "f4"})
+    EXPECT_NE(tty.find(erase + "importmivo: " + n + "_balance.xml: "), std::string::npos) << n << "\n" << tty;
+  EXPECT_EQ(tty.substr(tty.rfind('\n') + 1), "") << tty;
+  EXPECT_EQ(listFolder(processed()).size(), 3u);
 }
 
 TEST_F(Operator, ARunWithNothingToDoPrintsNothingButStillReports) {
