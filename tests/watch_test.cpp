@@ -109,7 +109,7 @@ class Watch : public ImportTest, public ::testing::WithParamInterface<int> {
 TEST_P(Watch, StopRequestMidBatchFinishesTheFileInHandAndLosesNothing) {
   for (const char* n : {"1", "2", "3", "4", "5"})
     drop(std::string("f") + n + "_balance.xml", balance(std::string("D") + n));
-  onSecondBalance("PERFORM pg_sleep(1);");
+  onSecondBalance("PERFORM pg_sleep(2);");
   Background program(args("3600"));
 
   // Stop while the second file is being posted.
