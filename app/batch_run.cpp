@@ -20,10 +20,15 @@ std::string withSlash(std::string path) {
   return path;
 }
 
-// Makes sure an output folder exists; says so on standard error when it has to be created.
-void checkFolder(const std::string& folder, const char* missingMessage) {
+// Makes sure an output folder exists; says so on standard error when it has to be created. A dry run
+// creates nothing and only says what a real run would do.
+void checkFolder(const std::string& folder, const char* missingMessage, bool dryRun) {
   std::error_code ec;
   if (std::filesystem::is_directory(folder, ec)) return;
+  if (dryRun) {
+    std::cerr << "Simulare: directorul " << folder << " lipseste; o rulare reala il creeaza." << '\n';
+    return;
+  }
   std::cerr << missingMessage << '\n';
   std::filesystem::create_directory(folder, ec);
   if (ec || !std::filesystem::is_directory(folder, ec))
@@ -38,6 +43,7 @@ TDataModule2::TDataModule2(RunSettings s) : settings(std::move(s)) {
   dirFisiereNetratate = dirLucru + "FisiereNetratate/";
   dirFisiereCuEroare = dirLucru + "FisiereCuEroare/";
   staging.setPolicy(settings.policy);
+  staging.setDryRun(settings.dryRun);
 }
 
 std::vector<staging::StagingQuery*> TDataModule2::allQueries() {
@@ -73,6 +79,7 @@ std::optional<std::string> TDataModule2::Import(ImportMethod method, const std::
     // A row posted before the failure may have been refused by the server: that came first.
     if (auto earlier = staging.settleFailure()) failure = earlier->what();
   }
+  staging.endFile();
   return failure;
 }
 
@@ -81,9 +88,9 @@ void TDataModule2::DataModuleCreate() {
   const app::WorkFolderLock folderLock = app::WorkFolderLock::acquire(dirLucru, settings.lockWaitSeconds);
 
   // 1. Folder check.
-  checkFolder(dirFisiereTransferate, "Nu exista directorul fisierelor transferate. Se creaza.");
-  checkFolder(dirFisiereNetratate, "Nu exista directorul fisierelor netratate. Se creaza.");
-  checkFolder(dirFisiereCuEroare, "Nu exista directorul fisierelor cu eroare. Se creaza.");
+  checkFolder(dirFisiereTransferate, "Nu exista directorul fisierelor transferate. Se creaza.", settings.dryRun);
+  checkFolder(dirFisiereNetratate, "Nu exista directorul fisierelor netratate. Se creaza.", settings.dryRun);
+  checkFolder(dirFisiereCuEroare, "Nu exista directorul fisierelor cu eroare. Se creaza.", settings.dryRun);
 
   // 2. Scan. Nothing to do: stop before connecting.
   const auto started = Clock::now();
@@ -111,6 +118,7 @@ void TDataModule2::DataModuleCreate() {
         return;
       }
       const std::string& numeFisier = lists[l][i];
+      if (onFileStart) onFileStart(numeFisier);
       FileOutcome outcome;
       if (static_cast<app::FileList>(l) == app::FileList::Unrecognised) {
         const auto t0 = Clock::now();
@@ -132,6 +140,10 @@ void TDataModule2::DataModuleCreate() {
 }
 
 void TDataModule2::Settle(FileOutcome& outcome, const std::string& dirFisiereDest) {
+  if (settings.dryRun) {
+    outcome.moved = false;
+    return;
+  }
   const auto t0 = Clock::now();
   outcome.moved = MutaFisier(outcome.name, dirLucru, dirFisiereDest);
   if (!outcome.moved) ++totals.notMoved;

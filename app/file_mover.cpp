@@ -6,6 +6,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "app/text.h"
 #include "imports/data_module.h"
 
 bool TDataModule2::MutaFisier(const std::string& numeFisier, const std::string& dirFisiereSursa,
@@ -24,7 +25,7 @@ bool TDataModule2::MutaFisier(const std::string& numeFisier, const std::string& 
       return true;
     err = ec.value();
   }
-  std::cerr << "importmivo: fisierul " << source << " nu a putut fi mutat in " << dirFisiereDest << ": "
-            << std::strerror(err) << '\n';
+  std::cerr << "importmivo: fisierul " << app::printable(source) << " nu a putut fi mutat in "
+            << app::printable(dirFisiereDest) << ": " << std::strerror(err) << '\n';
   return false;
 }

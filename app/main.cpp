@@ -1,11 +1,10 @@
-// importmivo: one batch run over the work folder.
+// importmivo: the batch run over the work folder, its service mode, and the operator's subcommands.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/options.h"
-#include "app/run_lock.h"
-#include "imports/data_module.h"
+#include "app/program.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -13,16 +12,5 @@ int main(int argc, char** argv) {
   std::cout << parsed.output;
   std::cerr << parsed.error;
   if (!parsed.options) return parsed.exitCode;
-
-  TDataModule2 DataModule2(app::toSettings(*parsed.options));
-  try {
-    DataModule2.DataModuleCreate();
-  } catch (const app::RunLocked& e) {
-    std::cerr << "importmivo: " << e.what() << '\n';
-    return app::kExitLocked;
-  } catch (const std::exception& e) {
-    std::cerr << "importmivo: " << e.what() << '\n';
-    return app::kExitBrokeDown;
-  }
-  return DataModule2.totals.failed > 0 ? app::kExitFilesFailed : app::kExitOk;
+  return app::runProgram(*parsed.options);
 }

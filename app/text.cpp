@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 namespace app {
 namespace {
 
@@ -59,6 +61,33 @@ std::string escapedUtf8(std::string_view s) {
     }
   }
   return out;
+}
+
+std::string printable(std::string_view s, bool lines) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = sequence(s, i);
+    const auto c = static_cast<unsigned char>(s[i]);
+    const bool layout = lines && (c == '\n' || c == '\t');
+    const bool control =
+        !layout && (c < 0x20 || c == 0x7F || (n == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0));
+    if (n == 0 || control) {
+      for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k)
+        out += fmt::format("\\x{:02X}", static_cast<unsigned char>(s[i + k]));
+      i += std::max<std::size_t>(n, 1);
+    } else {
+      out.append(s, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string counted(std::uint64_t n, std::string_view one, std::string_view many) {
+  if (n == 1) return fmt::format("1 {}", one);
+  const std::uint64_t tail = n % 100;
+  return fmt::format("{} {}{}", n, (n > 0 && (tail == 0 || tail >= 20)) ? "de " : "", many);
 }
 
 }  // namespace app

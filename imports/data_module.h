@@ -24,6 +24,9 @@ struct RunSettings {
   staging::Policy policy = staging::Policy::Fast;
   double lockWaitSeconds = 10;  // how long to wait for another run to finish before giving up
   double minAgeSeconds = 0;     // files modified more recently are left for the next run
+  // Dry run: every file is loaded, staged and posted inside a transaction that is rolled back; no
+  // file is moved, no folder created and no error-log row written.
+  bool dryRun = false;
 };
 
 // The fate of a file.
@@ -43,7 +46,7 @@ struct FileOutcome {
   std::string error;            // why it failed
   std::uint64_t rows = 0;       // staging rows it posted
   std::chrono::nanoseconds time{0};
-  bool moved = true;            // false: the move failed and the file is still in the work folder
+  bool moved = true;  // false: still in the work folder (the move failed, or a dry run)
 };
 
 // What became of the files of one run, and where the time went.
@@ -100,8 +103,10 @@ class TDataModule2 {
   RunSettings settings;
   RunTotals totals;
 
-  // Called after the scan with the number of names listed, and after each file with its outcome.
+  // Called after the scan with the number of names listed, before each file with its name, and after
+  // each file with its outcome.
   std::function<void(std::size_t files)> onScan;
+  std::function<void(const std::string& numeFisier)> onFileStart;
   std::function<void(const FileOutcome&)> onFile;
   // Asked before each file; when it answers true the run stops and leaves the rest for the next run.
   std::function<bool()> stopRequested;

@@ -97,6 +97,14 @@ void Staging::beginFile(std::string numeFisier) {
   file_ = std::move(numeFisier);
   pendingDeletes_.clear();
   if (inTransaction_ || !sent_.empty()) resetPipeline();
+  if (dryRun_ && recorder_ == nullptr) {
+    rollbackIfNeeded();
+    conn_.exec("BEGIN", "BEGIN", file_);
+  }
+}
+
+void Staging::endFile() {
+  if (dryRun_ && recorder_ == nullptr) rollbackIfNeeded();
 }
 
 void Staging::resetPipeline() {
@@ -118,7 +126,7 @@ void Staging::executeScript(std::string_view component, std::string_view kind,
     return;
   }
   const bool ran = std::find(scriptsRun_.begin(), scriptsRun_.end(), kind) != scriptsRun_.end();
-  if (policy_ == Policy::Fast && ran) {
+  if (!direct() && ran) {
     // The tables exist and are ours: emptying them in the file's transaction is enough.
     for (const auto& table : tables) pendingDeletes_.push_back(table);
     return;
@@ -163,7 +171,7 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
     params += fmt::format("${}", i + 1);
   }
   info.insertSql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdent(table), names, params);
-  if (policy_ == Policy::Fast && recorder_ == nullptr) {
+  if (!direct() && recorder_ == nullptr) {
     info.prepared = fmt::format("importmivo_ins_{}", ++preparedCount_);
     pg::check(conn_.get(), PQprepare(conn_.get(), info.prepared.c_str(), info.insertSql.c_str(), 0, nullptr),
               fmt::format("pregatire INSERT {}", table), file_);
@@ -282,7 +290,7 @@ void Staging::insert(const std::string& table, const pg::Params& values, std::st
     ++stats_.rowsStaged;
     return;
   }
-  if (policy_ == Policy::Original) {
+  if (direct()) {
     conn_.execParams(info.insertSql, values, label, file_);
     ++stats_.rowsStaged;
     return;
@@ -304,7 +312,7 @@ void Staging::callFunction(const std::string& function, std::string_view compone
     ++stats_.functionsCalled;
     return;
   }
-  if (policy_ == Policy::Original) {
+  if (direct()) {
     Timer t(stats_.functionTime);
     conn_.exec(call, component, file_);
     ++stats_.functionsCalled;
@@ -339,7 +347,9 @@ void Staging::callFunction(const std::string& function, std::string_view compone
 
 std::optional<pg::DbError> Staging::settleFailure() {
   // A file that failed before its first row still empties its kind's tables, as the script would.
-  if (recorder_ != nullptr) return std::nullopt;
+  // In a dry run statements run one at a time, so the first error is the one thrown, and endFile()
+  // rolls the file back.
+  if (recorder_ != nullptr || dryRun_) return std::nullopt;
   if (policy_ == Policy::Fast && !inTransaction_ && !pendingDeletes_.empty()) ensureTransaction();
   if (policy_ == Policy::Original || !inTransaction_) {
     resetPipeline();
@@ -358,6 +368,7 @@ std::optional<pg::DbError> Staging::settleFailure() {
 }
 
 void Staging::writeDurable(const std::string& sql, const pg::Params& params, std::string_view label) {
+  if (dryRun_) return;
   resetPipeline();
   if (policy_ == Policy::Original) {
     conn_.execParams(sql, params, label, file_);

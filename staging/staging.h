@@ -11,6 +11,10 @@
 //    its own with a synchronous (durable) commit, which also makes the earlier staging commits durable.
 //  - Policy::Original: the staging script runs for every file and every statement commits by itself.
 //
+// A dry run (setDryRun) overrides both: every statement of a file (staging script, rows, server import
+// function) runs, one at a time, inside one transaction that endFile() rolls back, and nothing is
+// written durably. The database is left as it was, while every file still meets the server's checks.
+//
 // Both leave the same observable state: when a server import function runs, its kind's staging tables
 // hold exactly the current file's rows, committed; rows posted before a failure stay in the tables until
 // the next file of that kind; a row appended and not posted never reaches the server.
@@ -82,6 +86,8 @@ class Staging {
 
   Policy policy() const { return policy_; }
   void setPolicy(Policy p) { policy_ = p; }
+  bool dryRun() const { return dryRun_; }
+  void setDryRun(bool on) { dryRun_ = on; }
   pg::Connection& connection() { return conn_; }
 
   // Sends the staging work to `recorder` instead of the connection (nullptr: back to the connection).
@@ -93,13 +99,17 @@ class Staging {
   // The file whose statements follow (named in every database error).
   void beginFile(std::string numeFisier);
   const std::string& file() const { return file_; }
+  // The end of the file begun by beginFile, whether it succeeded or failed: in a dry run everything it
+  // did is rolled back; otherwise nothing happens.
+  void endFile();
 
   // After an import method failed: keeps the rows it posted (committed), forgets the row it appended
   // and did not post. Returns the error the server reported for a row posted before the failure, which
   // is the first error of the file and so the one to report. Run faults (connection lost) throw.
   std::optional<pg::DbError> settleFailure();
 
-  // Runs one statement in a transaction of its own with a durable commit (the error log).
+  // Runs one statement in a transaction of its own with a durable commit (the error log). In a dry run
+  // the statement is not run at all.
   void writeDurable(const std::string& sql, const pg::Params& params, std::string_view label);
 
   const StagingStats& stats() const { return stats_; }
@@ -128,6 +138,9 @@ class Staging {
     bool function = false;  // part of the server function's transaction
   };
 
+  // Statements run one at a time, each as it comes (no pipeline, no prepared INSERTs, the staging
+  // script for every file).
+  bool direct() const { return policy_ == Policy::Original || dryRun_; }
   void ensureTransaction();
   void send(const Statement& st, int replay, bool function);
   void sendPlain(const std::string& sql, std::string label, bool function = false);
@@ -144,6 +157,7 @@ class Staging {
   Recorder* recorder_ = nullptr;
   std::map<std::string, std::vector<Column>, std::less<>> scriptTables_;  // when recording
   Policy policy_;
+  bool dryRun_ = false;
   std::string file_;
   std::map<std::string, TableInfo, std::less<>> tables_;
   std::vector<std::string> pendingDeletes_;
