@@ -14,6 +14,9 @@ namespace {
 // Statements sent in one pipeline before the staging transaction is committed and its results read.
 constexpr std::size_t kChunk = 500;
 
+// Rows that the DELETEs of a kind's later files may leave in its tables before they are vacuumed.
+constexpr std::uint64_t kVacuumRows = 1000;
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -40,6 +43,8 @@ ColumnType typeOfOid(Oid oid) {
     default: return ColumnType::Text;
   }
 }
+
+std::string deleteSql(std::string_view table) { return fmt::format("DELETE FROM {}", quoteIdent(table)); }
 
 std::string describe(const Source& from) {
   if (!from.attribute.empty())
@@ -83,7 +88,9 @@ void Staging::record(Recorder* recorder) {
 
 void Staging::attach() {
   tables_.clear();
+  prepared_.clear();
   scriptsRun_.clear();
+  deadRows_.clear();
   resetPipeline();
   // Staging commits need not wait for the disk; the commit of every server import function does, and
   // it makes every earlier commit durable with it.
@@ -118,7 +125,11 @@ void Staging::executeScript(std::string_view component, std::string_view kind,
   const bool ran = std::find(scriptsRun_.begin(), scriptsRun_.end(), kind) != scriptsRun_.end();
   if (policy_ == Policy::Fast && ran) {
     // The tables exist and are ours: emptying them in the file's transaction is enough.
-    for (const auto& table : tables) pendingDeletes_.push_back(table);
+    vacuumIfDue(component, tables);
+    for (const auto& table : tables) {
+      pendingDeletes_.push_back(table);
+      prepare(deleteSql(table), fmt::format("golire {}", table));
+    }
     return;
   }
   resetPipeline();
@@ -126,12 +137,45 @@ void Staging::executeScript(std::string_view component, std::string_view kind,
   ++stats_.scriptsRun;
   if (!ran) scriptsRun_.emplace_back(kind);
   for (const auto& table : tables) {
+    deadRows_.erase(table);
     auto it = tables_.find(table);
     if (it == tables_.end()) continue;
     if (!it->second.prepared.empty())
       conn_.exec(fmt::format("DEALLOCATE {}", quoteIdent(it->second.prepared)), "DEALLOCATE", file_);
     tables_.erase(it);
   }
+}
+
+const std::string* Staging::preparedName(const std::string& sql) const {
+  const auto it = prepared_.find(sql);
+  return it == prepared_.end() ? nullptr : &it->second;
+}
+
+void Staging::prepare(const std::string& sql, std::string_view label) {
+  if (prepared_.contains(sql)) return;
+  resetPipeline();
+  std::string name = fmt::format("importmivo_{}", ++preparedCount_);
+  pg::check(conn_.get(), PQprepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr), label, file_);
+  prepared_.emplace(sql, std::move(name));
+}
+
+void Staging::vacuumIfDue(std::string_view component, const std::vector<std::string>& tables) {
+  std::uint64_t dead = 0;
+  for (const auto& table : tables)
+    if (const auto it = deadRows_.find(table); it != deadRows_.end()) dead += it->second;
+  if (dead < kVacuumRows) return;
+  std::string sql = "VACUUM";
+  for (std::size_t i = 0; i < tables.size(); ++i) sql += (i == 0 ? " " : ", ") + quoteIdent(tables[i]);
+  // VACUUM runs outside any transaction; the previous file's rows stay as they are.
+  resetPipeline();
+  try {
+    conn_.exec(sql, component, file_);
+    ++stats_.vacuums;
+  } catch (const pg::DbError& e) {
+    // Only the speed of later files depends on it: a refused VACUUM does not fail the file.
+    if (e.runFault()) throw;
+  }
+  for (const auto& table : tables) deadRows_.erase(table);
 }
 
 const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std::vector<Column>& declared) {
@@ -162,7 +206,7 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
   }
   info.insertSql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdent(table), names, params);
   if (policy_ == Policy::Fast && recorder_ == nullptr) {
-    info.prepared = fmt::format("importmivo_ins_{}", ++preparedCount_);
+    info.prepared = fmt::format("importmivo_{}", ++preparedCount_);
     pg::check(conn_.get(), PQprepare(conn_.get(), info.prepared.c_str(), info.insertSql.c_str(), 0, nullptr),
               fmt::format("pregatire INSERT {}", table), file_);
   }
@@ -177,7 +221,9 @@ void Staging::ensureTransaction() {
   sendPlain("BEGIN", "BEGIN");
   inTransaction_ = true;
   for (const auto& table : pendingDeletes_) {
-    chunk_.push_back({fmt::format("DELETE FROM {}", quoteIdent(table)), false, {}, fmt::format("golire {}", table)});
+    std::string sql = deleteSql(table);
+    const std::string* name = preparedName(sql);
+    chunk_.push_back({name != nullptr ? *name : std::move(sql), name != nullptr, {}, fmt::format("golire {}", table)});
     send(chunk_.back(), static_cast<int>(chunk_.size()) - 1, false);
   }
   pendingDeletes_.clear();
@@ -289,6 +335,7 @@ void Staging::insert(const std::string& table, const pg::Params& values, std::st
   chunk_.push_back({info.prepared, true, values, std::move(label)});
   send(chunk_.back(), static_cast<int>(chunk_.size()) - 1, false);
   ++stats_.rowsStaged;
+  ++deadRows_[table];
   if (sent_.size() >= kChunk) {
     commitChunk();
     ensureTransaction();
@@ -316,13 +363,22 @@ void Staging::callFunction(const std::string& function, std::string_view compone
   Timer t(stats_.functionTime);
   sendPlain("BEGIN", "BEGIN", true);
   sendPlain("SET LOCAL synchronous_commit TO on", "synchronous_commit", true);
-  sendPlain(call, std::string(component), true);
+  const std::string* name = preparedName(call);
+  send(Statement{name != nullptr ? *name : call, name != nullptr, {}, std::string(component)}, -1, true);
   sendPlain("COMMIT", "COMMIT", true);
   inTransaction_ = false;
   auto err = drain();
   if (!err) {
     chunk_.clear();
     ++stats_.functionsCalled;
+    // Called once, the function exists: later files call it through a prepared statement. The file is
+    // posted whatever happens here; a connection lost meanwhile is found by the next statement.
+    if (name == nullptr) {
+      try {
+        prepare(call, component);
+      } catch (const pg::DbError&) {
+      }
+    }
     return;
   }
   if (err->first.function) {

@@ -6,9 +6,11 @@
 // statements reach the server is the staging policy:
 //
 //  - Policy::Fast (what users get): each kind's staging script runs for the first file of that kind in a
-//    run, later files empty the tables with DELETE instead; a file's staging statements travel in one
-//    pipelined transaction with asynchronous commit; the server import function runs in a transaction of
-//    its own with a synchronous (durable) commit, which also makes the earlier staging commits durable.
+//    run, later files empty the tables with DELETE instead (and VACUUM them now and then, so that the
+//    deleted rows do not pile up); a file's staging statements travel in one pipelined transaction with
+//    asynchronous commit; the server import function runs in a transaction of its own with a synchronous
+//    (durable) commit, which also makes the earlier staging commits durable. The INSERTs, DELETEs and
+//    function calls that every file sends are prepared once per connection.
 //  - Policy::Original: the staging script runs for every file and every statement commits by itself.
 //
 // Both leave the same observable state: when a server import function runs, its kind's staging tables
@@ -71,6 +73,7 @@ struct StagingStats {
   std::uint64_t rowsStaged = 0;
   std::uint64_t scriptsRun = 0;
   std::uint64_t functionsCalled = 0;
+  std::uint64_t vacuums = 0;  // times a kind's staging tables were vacuumed (fast policy)
   std::chrono::nanoseconds stagingTime{0};
   std::chrono::nanoseconds functionTime{0};
 };
@@ -139,6 +142,13 @@ class Staging {
   void rollbackIfNeeded();
   void commitChunk();
   void resetPipeline();
+  // Fast policy: clears away the rows that DELETE left behind in a kind's tables once there are enough
+  // of them, so that emptying and reading the tables costs the same for the thousandth file as for the first.
+  void vacuumIfDue(std::string_view component, const std::vector<std::string>& tables);
+  // Fast policy: statements sent for every file are prepared once per connection (outside a pipeline).
+  // Returns the prepared statement's name, or null when it is not (yet) prepared.
+  const std::string* preparedName(const std::string& sql) const;
+  void prepare(const std::string& sql, std::string_view label);
 
   pg::Connection& conn_;
   Recorder* recorder_ = nullptr;
@@ -148,10 +158,12 @@ class Staging {
   std::map<std::string, TableInfo, std::less<>> tables_;
   std::vector<std::string> pendingDeletes_;
   std::vector<std::string> scriptsRun_;  // kinds whose script ran since attach()
+  std::map<std::string, std::uint64_t, std::less<>> deadRows_;  // by table: rows posted since its last vacuum
   bool inTransaction_ = false;
   std::deque<Sent> sent_;
   std::vector<Statement> chunk_;
   int preparedCount_ = 0;
+  std::map<std::string, std::string, std::less<>> prepared_;  // SQL text -> prepared statement (DELETE, calls)
   StagingStats stats_;
 };
 
