@@ -87,11 +87,12 @@ void TDataModule2::DataModuleCreate() {
 
   // 2. Scan. Nothing to do: stop before connecting.
   const auto started = Clock::now();
-  const std::vector<std::string> names = app::scan(dirLucru, settings.minAgeSeconds);
+  std::vector<std::string> names = app::scan(dirLucru, settings.minAgeSeconds);
   totals.scanTime += Clock::now() - started;
   if (names.empty()) return;
-  const auto lists = app::sortIntoLists(names);
-  if (onScan) onScan(names.size());
+  const std::size_t listed = names.size();
+  const auto lists = app::sortIntoLists(std::move(names));  // the names are held once, in their lists
+  if (onScan) onScan(listed);
 
   // 3. Connect, and hold the database's run lock: the staging tables are shared by name.
   Connect();
