@@ -8,6 +8,7 @@
 --   differences: rows whose key occurs as often in both but whose values differ
 -- One line per table that does not match, then the totals: "lost: L, duplicated: D, differences: X".
 \set ON_ERROR_STOP on
+\set QUIET on
 SET client_min_messages TO warning;
 
 CREATE FUNCTION pg_temp.compare_accounting(a text, b text)
