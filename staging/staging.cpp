@@ -247,13 +247,23 @@ void Staging::sendPlain(const std::string& sql, std::string label, bool function
   send(Statement{sql, false, {}, std::move(label)}, -1, function);
 }
 
-std::optional<std::pair<Staging::Sent, pg::DbError>> Staging::drain() {
+void Staging::runMeanwhile(const std::function<void()>& meanwhile) {
+  if (!meanwhile) return;
+  try {
+    meanwhile();
+  } catch (...) {
+    // Work done ahead of time only: the file in hand does not depend on it.
+  }
+}
+
+std::optional<std::pair<Staging::Sent, pg::DbError>> Staging::drain(const std::function<void()>& meanwhile) {
   PGconn* c = conn_.get();
   if (PQpipelineSync(c) != 1) {
     pg::DbError e = pg::errorOf(c, nullptr, "sincronizare", file_);
     resetPipeline();
     throw e;
   }
+  runMeanwhile(meanwhile);
   std::optional<std::pair<Sent, pg::DbError>> first;
   for (const Sent& s : sent_) {
     PGresult* r = PQgetResult(c);
@@ -351,7 +361,12 @@ void Staging::callFunction(const std::string& function, std::string_view compone
   }
   if (policy_ == Policy::Original) {
     Timer t(stats_.functionTime);
-    conn_.exec(call, component, file_);
+    PGconn* c = conn_.get();
+    if (PQsendQuery(c, call.c_str()) != 1) throw pg::errorOf(c, nullptr, component, file_);
+    runMeanwhile(whileFunctionRuns);
+    pg::Result result(PQgetResult(c));
+    while (PGresult* more = PQgetResult(c)) PQclear(more);
+    pg::check(c, result.release(), component, file_);
     ++stats_.functionsCalled;
     return;
   }
@@ -367,7 +382,7 @@ void Staging::callFunction(const std::string& function, std::string_view compone
   send(Statement{name != nullptr ? *name : call, name != nullptr, {}, std::string(component)}, -1, true);
   sendPlain("COMMIT", "COMMIT", true);
   inTransaction_ = false;
-  auto err = drain();
+  auto err = drain(whileFunctionRuns);
   if (!err) {
     chunk_.clear();
     ++stats_.functionsCalled;

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -107,6 +108,11 @@ class Staging {
 
   const StagingStats& stats() const { return stats_; }
 
+  // Called once a file's server import function has been sent and while the server runs it, before its
+  // outcome is read: work that the client can do meanwhile (the run reads the next file). It must not
+  // use the connection; what it throws is ignored.
+  std::function<void()> whileFunctionRuns;
+
   // Used by the components.
   void executeScript(std::string_view component, std::string_view kind, const std::vector<std::string>& tables);
   struct TableInfo {
@@ -135,7 +141,9 @@ class Staging {
   void send(const Statement& st, int replay, bool function);
   void sendPlain(const std::string& sql, std::string label, bool function = false);
   // Syncs the pipeline and reads every result; returns the first error, with the entry it belongs to.
-  std::optional<std::pair<Sent, pg::DbError>> drain();
+  // `meanwhile` runs between the sync and the reading.
+  std::optional<std::pair<Sent, pg::DbError>> drain(const std::function<void()>& meanwhile = {});
+  void runMeanwhile(const std::function<void()>& meanwhile);
   // After an error inside the staging transaction: rolls it back and commits again the statements that
   // preceded the failing one, so that the rows posted before a failure stay.
   void recover(int failedReplayIndex);

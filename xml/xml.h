@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 struct _xmlDoc;
 struct _xmlNode;
@@ -90,6 +91,8 @@ class Document {
   // Parse a document held in memory (tests and tools); `label` names it in error messages.
   void loadMemory(std::string_view text, const std::string& label = "document");
   void release();
+  // Exchanges the documents (and so the nodes they hold) of the two.
+  void swap(Document& other) noexcept { std::swap(doc_, other.doc_); }
 
   bool loaded() const { return doc_ != nullptr; }
   // The document element; the empty element when nothing is loaded.
