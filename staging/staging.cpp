@@ -17,6 +17,10 @@ constexpr std::size_t kChunk = 500;
 // Rows that the DELETEs of a kind's later files may leave in its tables before they are vacuumed.
 constexpr std::uint64_t kVacuumRows = 1000;
 
+// A file's staging statements are handed to the server every few statements (and once the tables are
+// being emptied), so that the server runs them while the program is still reading the document.
+constexpr std::size_t kFlushEvery = 4;
+
 std::string lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -227,6 +231,12 @@ void Staging::ensureTransaction() {
     send(chunk_.back(), static_cast<int>(chunk_.size()) - 1, false);
   }
   pendingDeletes_.clear();
+  flush();
+}
+
+void Staging::flush() {
+  // A connection that broke here is reported by the statement or the sync that follows.
+  PQflush(conn_.get());
 }
 
 void Staging::send(const Statement& st, int replay, bool function) {
@@ -346,6 +356,7 @@ void Staging::insert(const std::string& table, const pg::Params& values, std::st
   send(chunk_.back(), static_cast<int>(chunk_.size()) - 1, false);
   ++stats_.rowsStaged;
   ++deadRows_[table];
+  if (sent_.size() % kFlushEvery == 0) flush();
   if (sent_.size() >= kChunk) {
     commitChunk();
     ensureTransaction();

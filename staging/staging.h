@@ -140,6 +140,8 @@ class Staging {
   void ensureTransaction();
   void send(const Statement& st, int replay, bool function);
   void sendPlain(const std::string& sql, std::string label, bool function = false);
+  // Hands what has been sent so far to the server without waiting for its results.
+  void flush();
   // Syncs the pipeline and reads every result; returns the first error, with the entry it belongs to.
   // `meanwhile` runs between the sync and the reading.
   std::optional<std::pair<Sent, pg::DbError>> drain(const std::function<void()>& meanwhile = {});
