@@ -1,7 +1,6 @@
 #include "staging/staging.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <fmt/format.h>
 
@@ -21,11 +20,7 @@ constexpr std::uint64_t kVacuumRows = 1000;
 // being emptied), so that the server runs them while the program is still reading the document.
 constexpr std::size_t kFlushEvery = 4;
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string quoteIdent(std::string_view name) {
   std::string out = "\"";
@@ -71,6 +66,19 @@ class Timer {
 };
 
 }  // namespace
+
+std::size_t NoCaseHash::operator()(std::string_view s) const {
+  std::size_t h = 14695981039346656037ull;  // FNV-1a
+  for (const char c : s) h = (h ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
+  return h;
+}
+
+bool NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  return true;
+}
 
 const std::string& scriptText(std::string_view kind) {
   const auto& all = embeddedScripts();
@@ -199,6 +207,7 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
     const int n = PQnfields(r.get());
     for (int i = 0; i < n; ++i) info.columns.push_back({PQfname(r.get(), i), typeOfOid(PQftype(r.get(), i))});
   }
+  for (std::size_t i = 0; i < info.columns.size(); ++i) info.byName.emplace(info.columns[i].name, i);
   std::string names, params;
   for (std::size_t i = 0; i < info.columns.size(); ++i) {
     if (i > 0) {
@@ -458,8 +467,6 @@ void Staging::writeDurable(const std::string& sql, const pg::Params& params, std
 
 void StagingQuery::Open() {
   info_ = &s_.tableInfo(table_, declared_);
-  byName_.clear();
-  for (std::size_t i = 0; i < info_->columns.size(); ++i) byName_.emplace(lower(info_->columns[i].name), i);
   row_.assign(info_->columns.size(), std::nullopt);
   open_ = true;
   editing_ = false;
@@ -485,15 +492,13 @@ void StagingQuery::requireEditing(const char* what) const {
 
 std::size_t StagingQuery::index(std::string_view column) const {
   if (!open_) throw StagingError(fmt::format("Interogarea {} nu este deschisa", component_));
-  const auto it = byName_.find(lower(column));
-  if (it == byName_.end())
+  const auto it = info_->byName.find(column);
+  if (it == info_->byName.end())
     throw StagingError(fmt::format("Coloana \"{}\" nu exista in tabela \"{}\"", column, table_));
   return it->second;
 }
 
-bool StagingQuery::hasColumn(std::string_view column) const {
-  return open_ && byName_.find(lower(column)) != byName_.end();
-}
+bool StagingQuery::hasColumn(std::string_view column) const { return open_ && info_->byName.contains(column); }
 
 ColumnType StagingQuery::type(std::string_view column) const { return info_->columns[index(column)].type; }
 

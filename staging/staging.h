@@ -27,6 +27,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "staging/pg.h"
@@ -39,6 +40,17 @@ enum class Policy { Fast, Original };
 struct Column {
   std::string name;
   ColumnType type;
+};
+
+// Hashes and compares column names without regard to ASCII letter case; looks up string_views without
+// copying them.
+struct NoCaseHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const;
+};
+struct NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
 };
 
 // Where a value was read from, for error messages: an element, or an attribute of an element.
@@ -117,6 +129,7 @@ class Staging {
   void executeScript(std::string_view component, std::string_view kind, const std::vector<std::string>& tables);
   struct TableInfo {
     std::vector<Column> columns;
+    std::unordered_map<std::string, std::size_t, NoCaseHash, NoCaseEqual> byName;  // column name -> index
     std::string insertSql;
     std::string prepared;  // name of the prepared INSERT, empty when not prepared
   };
@@ -230,7 +243,6 @@ class StagingQuery {
   std::string component_, table_;
   std::vector<Column> declared_;
   const Staging::TableInfo* info_ = nullptr;
-  std::map<std::string, std::size_t, std::less<>> byName_;  // lower-case name -> index
   pg::Params row_;
   bool open_ = false;
   bool editing_ = false;
