@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
   if (backendCpu >= 0) fmt::print(", {:.3f} s its server process", backendCpu);
   fmt::print(" (other work on the machine slows the run down when the two do not find a free core)\n");
   fmt::print("  peak RSS          {:>9.1f} MB (before the run {:.1f} MB)\n", rss / 1024.0, rssBefore / 1024.0);
-  if (input.largest > 0)
+  if (input.largest >= 1000000)  // for one large document: memory against its size
     fmt::print("  largest file      {:>9.1f} MB; peak RSS is {:.2f} x its size\n",
                static_cast<double>(input.largest) / 1e6, rss * 1024.0 / static_cast<double>(input.largest));
   line("scan", seconds(t.scanTime));
