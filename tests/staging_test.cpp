@@ -37,21 +37,23 @@ class StagingRun : public ImportTest {
 TEST_F(StagingRun, TablesStaySmallOverALongRun) {
   TDataModule2 dm(settings(staging::Policy::Fast));
   long early = 0;
-  for (int n = 1; n <= 60; ++n) {
+  for (int n = 1; n <= 150; ++n) {
     const std::string name = fmt::format("{:03}_balance.xml", n);
     ASSERT_EQ(importText(dm, &TDataModule2::Balance, name, balance(n, 100)), std::nullopt) << name;
     if (n == 15) early = tableBytes();
   }
-  EXPECT_GE(dm.staging.stats().vacuums, 1u);
+  EXPECT_GE(dm.staging.stats().vacuums, 10u);
   EXPECT_EQ(dm.staging.stats().scriptsRun, 1u);
-  // Without the vacuums the table would hold the rows of all 60 files, four times as many as after 15.
-  EXPECT_LE(tableBytes(), early * 3 / 2) << "after 15 files: " << early;
-  EXPECT_EQ(db.query("SELECT DISTINCT nume_fisier FROM mivo_import_invoice_balances"), (Rows{{"060_balance.xml"}}));
+  // Without the vacuums the table would hold the rows of all 150 files, ten times as many as after 15. A
+  // vacuum cannot clear rows that another session's snapshot may still see (other tests share the
+  // cluster), so the next one does: the table stays within a few times its early size.
+  EXPECT_LT(tableBytes(), early * 4) << "after 15 files: " << early;
+  EXPECT_EQ(db.query("SELECT DISTINCT nume_fisier FROM mivo_import_invoice_balances"), (Rows{{"150_balance.xml"}}));
   EXPECT_EQ(db.count("mivo_import_invoice_balances"), 100);
-  EXPECT_EQ(db.scalar("SELECT count(*) FROM contab_decont_doc"), "6000");
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM contab_decont_doc"), "15000");
   EXPECT_EQ(db.scalar("SELECT count(*) FROM (SELECT nr_decont FROM contab_decont_doc GROUP BY nr_decont "
                       "HAVING count(*) = 100) d"),
-            "60");
+            "150");
 }
 
 // The server import function is called through a prepared statement after its first call: a function
