@@ -15,6 +15,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Larger files are read at their turn only, so that two large documents are never held at once.
+constexpr std::uintmax_t kReadAheadBytes = 4 << 20;
+
 std::string withSlash(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;
@@ -94,11 +97,12 @@ void TDataModule2::DataModuleCreate() {
 
   // 2. Scan. Nothing to do: stop before connecting.
   const auto started = Clock::now();
-  const std::vector<std::string> names = app::scan(dirLucru, settings.minAgeSeconds);
+  std::vector<std::string> names = app::scan(dirLucru, settings.minAgeSeconds);
   totals.scanTime += Clock::now() - started;
   if (names.empty()) return;
-  const auto lists = app::sortIntoLists(names);
-  if (onScan) onScan(names.size());
+  const std::size_t listed = names.size();
+  const auto lists = app::sortIntoLists(std::move(names));  // the names are held once, in their lists
+  if (onScan) onScan(listed);
 
   // 3. Connect, and hold the database's run lock: the staging tables are shared by name.
   Connect();
@@ -108,6 +112,24 @@ void TDataModule2::DataModuleCreate() {
     if (!stopRequested || !stopRequested()) return false;
     for (std::size_t l = list; l < app::kFileLists; ++l) totals.leftForLater += lists[l].size() - (l == list ? from : 0);
     return true;
+  };
+
+  // Nothing read ahead outlives the run, however it ends: a later run reads its files afresh.
+  struct ReadAheadReset {
+    TDataModule2& dm;
+    ~ReadAheadReset() {
+      dm.staging.whileFunctionRuns = nullptr;
+      dm.ahead_.name.clear();
+      dm.ahead_.error.reset();
+      dm.ahead_.document.release();
+    }
+  } readAheadReset{*this};
+
+  // The name after lists[l][i] among the files that are loaded (lists 1 to 8), if any.
+  const auto nextLoaded = [&](std::size_t l, std::size_t i) -> const std::string* {
+    for (++i; l < app::kFileLists - 1; ++l, i = 0)
+      if (i < lists[l].size()) return &lists[l][i];
+    return nullptr;
   };
 
   // 4. Lists 1 to 8, in order; 5. list 9: the unrecognised names are moved, never loaded or logged.
@@ -129,7 +151,7 @@ void TDataModule2::DataModuleCreate() {
         Settle(outcome, dirFisiereNetratate);
         outcome.time = Clock::now() - t0;
       } else {
-        outcome = ProcessFile(static_cast<int>(l), numeFisier);
+        outcome = ProcessFile(static_cast<int>(l), numeFisier, nextLoaded(l, i));
       }
       if (onFile) onFile(outcome);
     }
@@ -137,6 +159,25 @@ void TDataModule2::DataModuleCreate() {
   X.release();
   root = xml::Node();
   totals.totalTime += Clock::now() - started;
+}
+
+void TDataModule2::ReadAhead(const std::string& numeFisier) {
+  ahead_.name.clear();
+  ahead_.error.reset();
+  ahead_.document.release();
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(dirLucru + numeFisier, ec);
+  if (!app::validUtf8(numeFisier) || ec || size > kReadAheadBytes) return;
+  const auto t0 = Clock::now();
+  try {
+    ahead_.document.loadFile(dirLucru + numeFisier);
+  } catch (const std::exception& e) {
+    ahead_.error = e.what();
+  }
+  ahead_.name = numeFisier;
+  const auto spent = Clock::now() - t0;
+  totals.parseTime += spent;
+  totals.parseAheadTime += spent;
 }
 
 void TDataModule2::Settle(FileOutcome& outcome, const std::string& dirFisiereDest) {
@@ -150,7 +191,7 @@ void TDataModule2::Settle(FileOutcome& outcome, const std::string& dirFisiereDes
   totals.moveTime += Clock::now() - t0;
 }
 
-FileOutcome TDataModule2::ProcessFile(int list, const std::string& numeFisier) {
+FileOutcome TDataModule2::ProcessFile(int list, const std::string& numeFisier, const std::string* next) {
   const auto t0 = Clock::now();
   FileOutcome outcome;
   outcome.name = numeFisier;
@@ -178,21 +219,34 @@ FileOutcome TDataModule2::ProcessFile(int list, const std::string& numeFisier) {
     // The database holds UTF-8 text only: such a name cannot be stored as it is.
     return fail("Numele fisierului nu este text UTF-8 valid; fisierul nu poate fi importat");
   }
-  const auto parseStart = Clock::now();
-  try {
-    X.loadFile(dirLucru + numeFisier);
-  } catch (const std::exception& e) {
+  std::optional<std::string> loadError;
+  if (!ahead_.name.empty() && ahead_.name == numeFisier) {
+    // Read while the server ran the previous file's import function.
+    X.swap(ahead_.document);
+    loadError = std::move(ahead_.error);
+    ahead_.name.clear();
+    ahead_.document.release();
+  } else {
+    const auto parseStart = Clock::now();
+    try {
+      X.loadFile(dirLucru + numeFisier);
+    } catch (const std::exception& e) {
+      loadError = e.what();
+    }
     totals.parseTime += Clock::now() - parseStart;
-    root = xml::Node();
-    return fail(e.what());
   }
-  totals.parseTime += Clock::now() - parseStart;
+  if (loadError) {
+    root = xml::Node();
+    return fail(*loadError);
+  }
   root = X.documentElement();
   const ImportMethod method = app::admit(static_cast<app::FileList>(list), root);
   if (method == nullptr) return finish(Fate::NotAdmitted, dirFisiereTransferate);
   outcome.method = app::methodName(method);
   const std::uint64_t rowsBefore = staging.stats().rowsStaged;
+  if (next != nullptr) staging.whileFunctionRuns = [this, next] { ReadAhead(*next); };
   const auto failure = Import(method, numeFisier);
+  staging.whileFunctionRuns = nullptr;
   outcome.rows = staging.stats().rowsStaged - rowsBefore;
   if (failure) return fail(*failure);
   return finish(Fate::Imported, dirFisiereTransferate);

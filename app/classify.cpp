@@ -134,9 +134,12 @@ std::vector<std::string> scan(const std::string& folder, double minAgeSeconds) {
   return names;
 }
 
-std::array<std::vector<std::string>, kFileLists> sortIntoLists(const std::vector<std::string>& names) {
+std::array<std::vector<std::string>, kFileLists> sortIntoLists(std::vector<std::string> names) {
   std::array<std::vector<std::string>, kFileLists> lists;
-  for (const auto& name : names) lists[static_cast<std::size_t>(classify(name))].push_back(name);
+  for (auto& name : names) {
+    const auto list = static_cast<std::size_t>(classify(name));
+    lists[list].push_back(std::move(name));
+  }
   return lists;
 }
 

@@ -47,6 +47,6 @@ bool xmlName(std::string_view name);
 std::vector<std::string> scan(const std::string& folder, double minAgeSeconds = 0);
 
 // The names of a listing sorted into the nine lists, each in listing order.
-std::array<std::vector<std::string>, kFileLists> sortIntoLists(const std::vector<std::string>& names);
+std::array<std::vector<std::string>, kFileLists> sortIntoLists(std::vector<std::string> names);
 
 }  // namespace app

@@ -58,6 +58,8 @@ struct RunTotals {
   std::uint64_t notMoved = 0;      // moves that did not take place (those files stay in the work folder)
   std::uint64_t leftForLater = 0;  // files not handled because a stop was requested
   std::chrono::nanoseconds scanTime{0}, parseTime{0}, moveTime{0}, totalTime{0};
+  // The part of parseTime spent reading the next file while the server ran a file's import function.
+  std::chrono::nanoseconds parseAheadTime{0};
 };
 
 class TDataModule2 {
@@ -208,8 +210,17 @@ class TDataModule2 {
  private:
   // Every staging query, so that a failed import leaves none open.
   std::vector<staging::StagingQuery*> allQueries();
-  // The per-file procedure for one name of lists 1 to 8.
-  FileOutcome ProcessFile(int list, const std::string& numeFisier);
+  // The per-file procedure for one name of lists 1 to 8; `next` is the name that comes after it (of lists
+  // 1 to 8), if any, which is read while the server runs this file's import function.
+  FileOutcome ProcessFile(int list, const std::string& numeFisier, const std::string* next);
+  // Reads the document of the next file ahead of its turn; what it finds (or the error) waits in `ahead_`.
+  void ReadAhead(const std::string& numeFisier);
+  struct ReadAheadDocument {
+    std::string name;  // empty: nothing read ahead
+    xml::Document document;
+    std::optional<std::string> error;
+  };
+  ReadAheadDocument ahead_;
   // Moves a file to its output folder and records the outcome.
   void Settle(FileOutcome& outcome, const std::string& dirFisiereDest);
 };

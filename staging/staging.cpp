@@ -1,7 +1,6 @@
 #include "staging/staging.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <fmt/format.h>
 
@@ -14,11 +13,14 @@ namespace {
 // Statements sent in one pipeline before the staging transaction is committed and its results read.
 constexpr std::size_t kChunk = 500;
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+// Rows that the DELETEs of a kind's later files may leave in its tables before they are vacuumed.
+constexpr std::uint64_t kVacuumRows = 1000;
+
+// A file's staging statements are handed to the server every few statements (and once the tables are
+// being emptied), so that the server runs them while the program is still reading the document.
+constexpr std::size_t kFlushEvery = 4;
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string quoteIdent(std::string_view name) {
   std::string out = "\"";
@@ -40,6 +42,8 @@ ColumnType typeOfOid(Oid oid) {
     default: return ColumnType::Text;
   }
 }
+
+std::string deleteSql(std::string_view table) { return fmt::format("DELETE FROM {}", quoteIdent(table)); }
 
 std::string describe(const Source& from) {
   if (!from.attribute.empty())
@@ -63,6 +67,19 @@ class Timer {
 
 }  // namespace
 
+std::size_t NoCaseHash::operator()(std::string_view s) const {
+  std::size_t h = 14695981039346656037ull;  // FNV-1a
+  for (const char c : s) h = (h ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
+  return h;
+}
+
+bool NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  return true;
+}
+
 const std::string& scriptText(std::string_view kind) {
   const auto& all = embeddedScripts();
   const auto it = all.find(kind);
@@ -83,7 +100,9 @@ void Staging::record(Recorder* recorder) {
 
 void Staging::attach() {
   tables_.clear();
+  prepared_.clear();
   scriptsRun_.clear();
+  deadRows_.clear();
   resetPipeline();
   // A connection kept from an earlier run still holds that run's prepared statements.
   if (preparedCount_ > 0) conn_.exec("DEALLOCATE ALL", "DEALLOCATE", file_);
@@ -128,7 +147,11 @@ void Staging::executeScript(std::string_view component, std::string_view kind,
   const bool ran = std::find(scriptsRun_.begin(), scriptsRun_.end(), kind) != scriptsRun_.end();
   if (!direct() && ran) {
     // The tables exist and are ours: emptying them in the file's transaction is enough.
-    for (const auto& table : tables) pendingDeletes_.push_back(table);
+    vacuumIfDue(component, tables);
+    for (const auto& table : tables) {
+      pendingDeletes_.push_back(table);
+      prepare(deleteSql(table), fmt::format("golire {}", table));
+    }
     return;
   }
   resetPipeline();
@@ -136,12 +159,45 @@ void Staging::executeScript(std::string_view component, std::string_view kind,
   ++stats_.scriptsRun;
   if (!ran) scriptsRun_.emplace_back(kind);
   for (const auto& table : tables) {
+    deadRows_.erase(table);
     auto it = tables_.find(table);
     if (it == tables_.end()) continue;
     if (!it->second.prepared.empty())
       conn_.exec(fmt::format("DEALLOCATE {}", quoteIdent(it->second.prepared)), "DEALLOCATE", file_);
     tables_.erase(it);
   }
+}
+
+const std::string* Staging::preparedName(const std::string& sql) const {
+  const auto it = prepared_.find(sql);
+  return it == prepared_.end() ? nullptr : &it->second;
+}
+
+void Staging::prepare(const std::string& sql, std::string_view label) {
+  if (prepared_.contains(sql)) return;
+  resetPipeline();
+  std::string name = fmt::format("importmivo_{}", ++preparedCount_);
+  pg::check(conn_.get(), PQprepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr), label, file_);
+  prepared_.emplace(sql, std::move(name));
+}
+
+void Staging::vacuumIfDue(std::string_view component, const std::vector<std::string>& tables) {
+  std::uint64_t dead = 0;
+  for (const auto& table : tables)
+    if (const auto it = deadRows_.find(table); it != deadRows_.end()) dead += it->second;
+  if (dead < kVacuumRows) return;
+  std::string sql = "VACUUM";
+  for (std::size_t i = 0; i < tables.size(); ++i) sql += (i == 0 ? " " : ", ") + quoteIdent(tables[i]);
+  // VACUUM runs outside any transaction; the previous file's rows stay as they are.
+  resetPipeline();
+  try {
+    conn_.exec(sql, component, file_);
+    ++stats_.vacuums;
+  } catch (const pg::DbError& e) {
+    // Only the speed of later files depends on it: a refused VACUUM does not fail the file.
+    if (e.runFault()) throw;
+  }
+  for (const auto& table : tables) deadRows_.erase(table);
 }
 
 const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std::vector<Column>& declared) {
@@ -161,6 +217,7 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
     const int n = PQnfields(r.get());
     for (int i = 0; i < n; ++i) info.columns.push_back({PQfname(r.get(), i), typeOfOid(PQftype(r.get(), i))});
   }
+  for (std::size_t i = 0; i < info.columns.size(); ++i) info.byName.emplace(info.columns[i].name, i);
   std::string names, params;
   for (std::size_t i = 0; i < info.columns.size(); ++i) {
     if (i > 0) {
@@ -172,7 +229,7 @@ const Staging::TableInfo& Staging::tableInfo(const std::string& table, const std
   }
   info.insertSql = fmt::format("INSERT INTO {} ({}) VALUES ({})", quoteIdent(table), names, params);
   if (!direct() && recorder_ == nullptr) {
-    info.prepared = fmt::format("importmivo_ins_{}", ++preparedCount_);
+    info.prepared = fmt::format("importmivo_{}", ++preparedCount_);
     pg::check(conn_.get(), PQprepare(conn_.get(), info.prepared.c_str(), info.insertSql.c_str(), 0, nullptr),
               fmt::format("pregatire INSERT {}", table), file_);
   }
@@ -187,10 +244,18 @@ void Staging::ensureTransaction() {
   sendPlain("BEGIN", "BEGIN");
   inTransaction_ = true;
   for (const auto& table : pendingDeletes_) {
-    chunk_.push_back({fmt::format("DELETE FROM {}", quoteIdent(table)), false, {}, fmt::format("golire {}", table)});
+    std::string sql = deleteSql(table);
+    const std::string* name = preparedName(sql);
+    chunk_.push_back({name != nullptr ? *name : std::move(sql), name != nullptr, {}, fmt::format("golire {}", table)});
     send(chunk_.back(), static_cast<int>(chunk_.size()) - 1, false);
   }
   pendingDeletes_.clear();
+  flush();
+}
+
+void Staging::flush() {
+  // A connection that broke here is reported by the statement or the sync that follows.
+  PQflush(conn_.get());
 }
 
 void Staging::send(const Statement& st, int replay, bool function) {
@@ -211,13 +276,23 @@ void Staging::sendPlain(const std::string& sql, std::string label, bool function
   send(Statement{sql, false, {}, std::move(label)}, -1, function);
 }
 
-std::optional<std::pair<Staging::Sent, pg::DbError>> Staging::drain() {
+void Staging::runMeanwhile(const std::function<void()>& meanwhile) {
+  if (!meanwhile) return;
+  try {
+    meanwhile();
+  } catch (...) {
+    // Work done ahead of time only: the file in hand does not depend on it.
+  }
+}
+
+std::optional<std::pair<Staging::Sent, pg::DbError>> Staging::drain(const std::function<void()>& meanwhile) {
   PGconn* c = conn_.get();
   if (PQpipelineSync(c) != 1) {
     pg::DbError e = pg::errorOf(c, nullptr, "sincronizare", file_);
     resetPipeline();
     throw e;
   }
+  runMeanwhile(meanwhile);
   std::optional<std::pair<Sent, pg::DbError>> first;
   for (const Sent& s : sent_) {
     PGresult* r = PQgetResult(c);
@@ -299,6 +374,8 @@ void Staging::insert(const std::string& table, const pg::Params& values, std::st
   chunk_.push_back({info.prepared, true, values, std::move(label)});
   send(chunk_.back(), static_cast<int>(chunk_.size()) - 1, false);
   ++stats_.rowsStaged;
+  ++deadRows_[table];
+  if (sent_.size() % kFlushEvery == 0) flush();
   if (sent_.size() >= kChunk) {
     commitChunk();
     ensureTransaction();
@@ -314,7 +391,12 @@ void Staging::callFunction(const std::string& function, std::string_view compone
   }
   if (direct()) {
     Timer t(stats_.functionTime);
-    conn_.exec(call, component, file_);
+    PGconn* c = conn_.get();
+    if (PQsendQuery(c, call.c_str()) != 1) throw pg::errorOf(c, nullptr, component, file_);
+    runMeanwhile(whileFunctionRuns);
+    pg::Result result(PQgetResult(c));
+    while (PGresult* more = PQgetResult(c)) PQclear(more);
+    pg::check(c, result.release(), component, file_);
     ++stats_.functionsCalled;
     return;
   }
@@ -326,13 +408,22 @@ void Staging::callFunction(const std::string& function, std::string_view compone
   Timer t(stats_.functionTime);
   sendPlain("BEGIN", "BEGIN", true);
   sendPlain("SET LOCAL synchronous_commit TO on", "synchronous_commit", true);
-  sendPlain(call, std::string(component), true);
+  const std::string* name = preparedName(call);
+  send(Statement{name != nullptr ? *name : call, name != nullptr, {}, std::string(component)}, -1, true);
   sendPlain("COMMIT", "COMMIT", true);
   inTransaction_ = false;
-  auto err = drain();
+  auto err = drain(whileFunctionRuns);
   if (!err) {
     chunk_.clear();
     ++stats_.functionsCalled;
+    // Called once, the function exists: later files call it through a prepared statement. The file is
+    // posted whatever happens here; a connection lost meanwhile is found by the next statement.
+    if (name == nullptr) {
+      try {
+        prepare(call, component);
+      } catch (const pg::DbError&) {
+      }
+    }
     return;
   }
   if (err->first.function) {
@@ -389,8 +480,6 @@ void Staging::writeDurable(const std::string& sql, const pg::Params& params, std
 
 void StagingQuery::Open() {
   info_ = &s_.tableInfo(table_, declared_);
-  byName_.clear();
-  for (std::size_t i = 0; i < info_->columns.size(); ++i) byName_.emplace(lower(info_->columns[i].name), i);
   row_.assign(info_->columns.size(), std::nullopt);
   open_ = true;
   editing_ = false;
@@ -416,15 +505,13 @@ void StagingQuery::requireEditing(const char* what) const {
 
 std::size_t StagingQuery::index(std::string_view column) const {
   if (!open_) throw StagingError(fmt::format("Interogarea {} nu este deschisa", component_));
-  const auto it = byName_.find(lower(column));
-  if (it == byName_.end())
+  const auto it = info_->byName.find(column);
+  if (it == info_->byName.end())
     throw StagingError(fmt::format("Coloana \"{}\" nu exista in tabela \"{}\"", column, table_));
   return it->second;
 }
 
-bool StagingQuery::hasColumn(std::string_view column) const {
-  return open_ && byName_.find(lower(column)) != byName_.end();
-}
+bool StagingQuery::hasColumn(std::string_view column) const { return open_ && info_->byName.contains(column); }
 
 ColumnType StagingQuery::type(std::string_view column) const { return info_->columns[index(column)].type; }
 

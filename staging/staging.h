@@ -6,9 +6,11 @@
 // statements reach the server is the staging policy:
 //
 //  - Policy::Fast (what users get): each kind's staging script runs for the first file of that kind in a
-//    run, later files empty the tables with DELETE instead; a file's staging statements travel in one
-//    pipelined transaction with asynchronous commit; the server import function runs in a transaction of
-//    its own with a synchronous (durable) commit, which also makes the earlier staging commits durable.
+//    run, later files empty the tables with DELETE instead (and VACUUM them now and then, so that the
+//    deleted rows do not pile up); a file's staging statements travel in one pipelined transaction with
+//    asynchronous commit; the server import function runs in a transaction of its own with a synchronous
+//    (durable) commit, which also makes the earlier staging commits durable. The INSERTs, DELETEs and
+//    function calls that every file sends are prepared once per connection.
 //  - Policy::Original: the staging script runs for every file and every statement commits by itself.
 //
 // A dry run (setDryRun) overrides both: every statement of a file (staging script, rows, server import
@@ -23,11 +25,13 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "staging/pg.h"
@@ -40,6 +44,17 @@ enum class Policy { Fast, Original };
 struct Column {
   std::string name;
   ColumnType type;
+};
+
+// Hashes and compares column names without regard to ASCII letter case; looks up string_views without
+// copying them.
+struct NoCaseHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const;
+};
+struct NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
 };
 
 // Where a value was read from, for error messages: an element, or an attribute of an element.
@@ -75,6 +90,7 @@ struct StagingStats {
   std::uint64_t rowsStaged = 0;
   std::uint64_t scriptsRun = 0;
   std::uint64_t functionsCalled = 0;
+  std::uint64_t vacuums = 0;  // times a kind's staging tables were vacuumed (fast policy)
   std::chrono::nanoseconds stagingTime{0};
   std::chrono::nanoseconds functionTime{0};
 };
@@ -114,10 +130,16 @@ class Staging {
 
   const StagingStats& stats() const { return stats_; }
 
+  // Called once a file's server import function has been sent and while the server runs it, before its
+  // outcome is read: work that the client can do meanwhile (the run reads the next file). It must not
+  // use the connection; what it throws is ignored.
+  std::function<void()> whileFunctionRuns;
+
   // Used by the components.
   void executeScript(std::string_view component, std::string_view kind, const std::vector<std::string>& tables);
   struct TableInfo {
     std::vector<Column> columns;
+    std::unordered_map<std::string, std::size_t, NoCaseHash, NoCaseEqual> byName;  // column name -> index
     std::string insertSql;
     std::string prepared;  // name of the prepared INSERT, empty when not prepared
   };
@@ -144,14 +166,25 @@ class Staging {
   void ensureTransaction();
   void send(const Statement& st, int replay, bool function);
   void sendPlain(const std::string& sql, std::string label, bool function = false);
+  // Hands what has been sent so far to the server without waiting for its results.
+  void flush();
   // Syncs the pipeline and reads every result; returns the first error, with the entry it belongs to.
-  std::optional<std::pair<Sent, pg::DbError>> drain();
+  // `meanwhile` runs between the sync and the reading.
+  std::optional<std::pair<Sent, pg::DbError>> drain(const std::function<void()>& meanwhile = {});
+  void runMeanwhile(const std::function<void()>& meanwhile);
   // After an error inside the staging transaction: rolls it back and commits again the statements that
   // preceded the failing one, so that the rows posted before a failure stay.
   void recover(int failedReplayIndex);
   void rollbackIfNeeded();
   void commitChunk();
   void resetPipeline();
+  // Fast policy: clears away the rows that DELETE left behind in a kind's tables once there are enough
+  // of them, so that emptying and reading the tables costs the same for the thousandth file as for the first.
+  void vacuumIfDue(std::string_view component, const std::vector<std::string>& tables);
+  // Fast policy: statements sent for every file are prepared once per connection (outside a pipeline).
+  // Returns the prepared statement's name, or null when it is not (yet) prepared.
+  const std::string* preparedName(const std::string& sql) const;
+  void prepare(const std::string& sql, std::string_view label);
 
   pg::Connection& conn_;
   Recorder* recorder_ = nullptr;
@@ -162,10 +195,12 @@ class Staging {
   std::map<std::string, TableInfo, std::less<>> tables_;
   std::vector<std::string> pendingDeletes_;
   std::vector<std::string> scriptsRun_;  // kinds whose script ran since attach()
+  std::map<std::string, std::uint64_t, std::less<>> deadRows_;  // by table: rows posted since its last vacuum
   bool inTransaction_ = false;
   std::deque<Sent> sent_;
   std::vector<Statement> chunk_;
   int preparedCount_ = 0;
+  std::map<std::string, std::string, std::less<>> prepared_;  // SQL text -> prepared statement (DELETE, calls)
   StagingStats stats_;
 };
 
@@ -222,7 +257,6 @@ class StagingQuery {
   std::string component_, table_;
   std::vector<Column> declared_;
   const Staging::TableInfo* info_ = nullptr;
-  std::map<std::string, std::size_t, std::less<>> byName_;  // lower-case name -> index
   pg::Params row_;
   bool open_ = false;
   bool editing_ = false;

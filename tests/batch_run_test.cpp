@@ -160,6 +160,49 @@ TEST_F(BatchRun, FailingOnTwoRunsGivesTwoLogRowsAndTheErrorTextIsStoredUnchanged
             (Rows{{"a_balance.xml", text}, {"a_balance.xml", text}}));
 }
 
+// The next file is read while the server posts the one in hand, under both policies: each file still gets
+// its own document and its own load error, the next list's first file is read ahead too, and nothing read
+// ahead outlives its run (a file changed before the next run is read again).
+class ReadAhead : public BatchRun, public ::testing::WithParamInterface<staging::Policy> {};
+
+TEST_P(ReadAhead, EachFileGetsItsOwnDocumentAndNothingOutlivesTheRun) {
+  const auto balance = [](const std::string& number) {
+    return "<invoiceBalance><balanceDetails><number>" + number +
+           "</number></balanceDetails><supplierInvoices><s idInvoice='1' id='1'/></supplierInvoices>"
+           "</invoiceBalance>";
+  };
+  drop("1_balance.xml", balance("D1"));
+  drop("2_balance.xml", "<invoiceBalance><broken></invoiceBalance>");
+  drop("3_balance.xml", balance("D3"));
+  drop("4_balance.xml", balance("D4"));
+  drop("0_invoice.xml", "<statement/>");  // another list, before the balances: set aside
+
+  TDataModule2 dm(settings(GetParam()));
+  std::vector<std::string> seen;
+  dm.onFile = [&](const FileOutcome& o) { seen.push_back(o.name + (o.error.empty() ? "" : ": " + o.error)); };
+  int asked = 0;
+  dm.stopRequested = [&] { return ++asked == 5; };  // stops before 4_balance.xml, which has been read ahead
+  dm.DataModuleCreate();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0], "0_invoice.xml");
+  EXPECT_EQ(seen[1], "1_balance.xml");
+  EXPECT_NE(seen[2].find("2_balance.xml: Documentul XML"), std::string::npos) << seen[2];
+  EXPECT_NE(seen[2].find("/2_balance.xml\" nu poate fi incarcat: linia 1"), std::string::npos) << seen[2];
+  EXPECT_EQ(seen[3], "3_balance.xml");
+  EXPECT_GT(dm.totals.parseAheadTime.count(), 0);
+  EXPECT_EQ(db.query("SELECT nr_decont FROM contab_decont ORDER BY 1"), (Rows{{"D1"}, {"D3"}}));
+
+  drop("4_balance.xml", balance("D4-corectat"));
+  seen.clear();
+  dm.stopRequested = nullptr;
+  dm.DataModuleCreate();
+  EXPECT_EQ(seen, (Names{"4_balance.xml"}));
+  EXPECT_EQ(db.query("SELECT nr_decont FROM contab_decont ORDER BY 1"), (Rows{{"D1"}, {"D3"}, {"D4-corectat"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Policies, ReadAhead, ::testing::Values(staging::Policy::Fast, staging::Policy::Original),
+                         [](const auto& p) { return p.param == staging::Policy::Fast ? "Fast" : "Original"; });
+
 // The file mover: replaces a same-named file in the target, ignores folders and missing names.
 TEST(FileMover, Cases) {
   TempDir dir;

@@ -67,6 +67,47 @@ TEST(XmlLayer, WhitespaceBetweenElementsIsDropped) {
   EXPECT_FALSE(r.childAt(2).exists());
 }
 
+// Whitespace-only text goes while the document is parsed; what stays is what the whole tree would keep:
+// whitespace next to other text, in CDATA, or around entity text.
+TEST(XmlLayer, WhitespaceOnlyTextIsDroppedWhereverItStands) {
+  xml::Document d;
+  const xml::Node r = load(d,
+                           "<!DOCTYPE r [<!ENTITY e '<f> </f> y'><!ENTITY sp '  '>]>"
+                           "<r> <a>  &amp;</a> <b> <![CDATA[ x ]]> </b><c>x<d/> </c><e>&e;</e><g> &sp; </g>"
+                           "<h><i> <j> </j> </i></h> </r>");
+  EXPECT_EQ(r.childCount(), 6u);
+  EXPECT_EQ(r.child("a").text(), "  &");
+  EXPECT_EQ(r.child("b").text(), " x ");
+  EXPECT_EQ(r.child("c").childCount(), 2u);
+  EXPECT_EQ(r.child("c").childAt(1).name(), "d");
+  EXPECT_EQ(r.child("e").childCount(), 2u);
+  EXPECT_EQ(r.child("e").child("f").childCount(), 0u);
+  EXPECT_EQ(r.child("e").childAt(1).text(), "");  // the text node " y" is no element: it has no children
+  EXPECT_EQ(r.child("g").text(), "");
+  EXPECT_EQ(r.child("h").child("i").childCount(), 1u);
+  EXPECT_EQ(r.child("h").child("i").child("j").childCount(), 0u);
+}
+
+// Reading a long list by position, in order, back and forth.
+TEST(XmlLayer, ChildAtInAnyOrder) {
+  std::string text = "<r>";
+  for (int i = 0; i < 2000; ++i) text += "<i>" + std::to_string(i) + "</i>\n";
+  text += "</r>";
+  xml::Document d;
+  const xml::Node r = load(d, text);
+  ASSERT_EQ(r.childCount(), 2000u);
+  for (std::size_t i = 0; i < 2000; ++i) ASSERT_EQ(r.childAt(i).text(), std::to_string(i));
+  EXPECT_EQ(r.childAt(1999).text(), "1999");
+  EXPECT_EQ(r.childAt(5).text(), "5");
+  EXPECT_EQ(r.childAt(4).text(), "4");
+  EXPECT_EQ(r.childAt(6).text(), "6");
+  EXPECT_FALSE(r.childAt(2000).exists());
+  EXPECT_EQ(r.childAt(0).text(), "0");
+  const xml::Node copy = r;  // a copy reads the same children
+  EXPECT_EQ(copy.childAt(7).text(), "7");
+  EXPECT_EQ(copy.childAt(3).text(), "3");
+}
+
 TEST(XmlLayer, ChildrenByPositionWhateverTheirNames) {
   xml::Document d;
   const xml::Node r = load(d, "<r><item>1</item><other>2</other><item>3</item></r>");

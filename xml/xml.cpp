@@ -1,6 +1,7 @@
 #include "xml/xml.h"
 
 #include <fcntl.h>
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -56,13 +57,42 @@ class ErrorScope {
   ErrorScope& operator=(const ErrorScope&) = delete;
 };
 
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOWARNING;
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 
 bool whitespaceOnly(const xmlChar* s) {
   if (s == nullptr) return true;
   for (; *s; ++s)
     if (*s != ' ' && *s != '\t' && *s != '\r' && *s != '\n') return false;
   return true;
+}
+
+// Drops the whitespace-only text children of one element.
+void dropBlankChildren(xmlNodePtr element) {
+  for (xmlNodePtr c = element->children; c != nullptr;) {
+    xmlNodePtr next = c->next;
+    if (c->type == XML_TEXT_NODE && whitespaceOnly(c->content)) {
+      xmlUnlinkNode(c);
+      xmlFreeNode(c);
+    }
+    c = next;
+  }
+}
+
+// The parser's end-of-element step, followed by dropping the closed element's whitespace-only text:
+// no more text can join its children, so this is what dropBlankText would do, only earlier.
+void endElementDroppingBlanks(void* context, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+  xmlNodePtr closed = ctxt->node;
+  xmlSAX2EndElementNs(context, localName, prefix, uri);
+  if (closed != nullptr && closed->type == XML_ELEMENT_NODE) dropBlankChildren(closed);
+}
+
+// A parser context that drops whitespace-only text while it parses.
+xmlParserCtxtPtr newParserContext() {
+  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  if (ctxt != nullptr && ctxt->sax != nullptr && ctxt->sax->endElementNs == xmlSAX2EndElementNs)
+    ctxt->sax->endElementNs = endElementDroppingBlanks;
+  return ctxt;
 }
 
 // Drops whitespace-only text nodes everywhere, as the documents' producer expects of its readers.
@@ -133,7 +163,16 @@ std::size_t Node::childCount() const {
 Node Node::childAt(std::size_t index) const {
   if (node_ == nullptr) return {};
   xmlNodePtr c = node_->children;
-  for (; c != nullptr && index > 0; c = c->next) --index;
+  std::size_t at = 0;
+  if (cursor_ != nullptr && cursorIndex_ <= index) {
+    c = cursor_;
+    at = cursorIndex_;
+  }
+  for (; c != nullptr && at < index; c = c->next) ++at;
+  if (c != nullptr) {
+    cursor_ = c;
+    cursorIndex_ = at;
+  }
   return Node(c);
 }
 
@@ -171,7 +210,7 @@ void Document::loadFile(const std::string& path) {
   xmlDocPtr doc = nullptr;
   {
     ErrorScope scope(&errors);
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    xmlParserCtxtPtr ctxt = newParserContext();
     if (ctxt == nullptr) {
       ::close(fd);
       throw Error("Memorie insuficienta pentru analiza XML");
@@ -198,7 +237,7 @@ void Document::loadMemory(std::string_view text, const std::string& label) {
   xmlDocPtr doc = nullptr;
   {
     ErrorScope scope(&errors);
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    xmlParserCtxtPtr ctxt = newParserContext();
     if (ctxt == nullptr) throw Error("Memorie insuficienta pentru analiza XML");
     doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), label.c_str(), nullptr,
                             kParseOptions);

@@ -2,7 +2,8 @@
 //
 // Loading never touches the network, never loads a DTD and never reads an external entity; libxml2's
 // limits on entity expansion and nesting stay on. Whitespace-only text between elements is dropped on
-// load. Looking up a child that does not exist gives an empty element (no name, text, attributes or
+// load, as soon as the element that holds it is closed, so that it never adds to the memory a large
+// document needs. Looking up a child that does not exist gives an empty element (no name, text, attributes or
 // children) instead of failing, so a missing block reads as an empty one.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 struct _xmlDoc;
 struct _xmlNode;
@@ -45,7 +47,8 @@ class Node {
   // The attribute's value when present (an empty value counts as present).
   std::optional<std::string> attribute(std::string_view name) const;
 
-  // Child nodes by position, whatever their kind or name.
+  // Child nodes by position, whatever their kind or name. Reading them in increasing positions costs
+  // one step per child, however long the list (the node remembers the child it reached last).
   std::size_t childCount() const;
   Node childAt(std::size_t index) const;
 
@@ -71,6 +74,8 @@ class Node {
 
  private:
   _xmlNode* node_ = nullptr;
+  mutable _xmlNode* cursor_ = nullptr;  // the child childAt reached last, and its position
+  mutable std::size_t cursorIndex_ = 0;
 };
 
 // One XML document at a time; loading a new one releases the previous one first.
@@ -86,6 +91,8 @@ class Document {
   // Parse a document held in memory (tests and tools); `label` names it in error messages.
   void loadMemory(std::string_view text, const std::string& label = "document");
   void release();
+  // Exchanges the documents (and so the nodes they hold) of the two.
+  void swap(Document& other) noexcept { std::swap(doc_, other.doc_); }
 
   bool loaded() const { return doc_ != nullptr; }
   // The document element; the empty element when nothing is loaded.
