@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -129,6 +130,16 @@ TEST_F(Robustness, HostileAndBrokenDocumentsFailAloneWithAClearMessage) {
   EXPECT_EQ(db.scalar("SELECT count(*) FROM contab_decont WHERE nr_decont LIKE '%SECRET%'"), "0");
   EXPECT_EQ(db.scalar("SELECT count(*) FROM mivo_import_invoice_balances WHERE nr_decont LIKE '%SECRET%'"), "0");
   EXPECT_EQ(db.scalar("SELECT count(*) FROM mivo_import_log_err WHERE log_err LIKE '%SECRET%'"), "0");
+}
+
+TEST_F(Robustness, SpecialFilesNamedLikeInputFilesFailWithoutBlockingTheRun) {
+  ASSERT_EQ(::mkfifo((work.path() + "fifo_balance.xml").c_str(), 0600), 0);
+  drop("z_balance.xml", balance("D1"));
+  const auto r = run({"--lock-wait", "0"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(logFor("fifo_balance.xml").value_or("").find("nu este un fisier obisnuit"), std::string::npos);
+  EXPECT_TRUE(exists(work.path() + "fifo_balance.xml"));  // not a file: the mover leaves it
+  EXPECT_EQ(listFolder(processed()), (Names{"z_balance.xml"}));
 }
 
 TEST_F(Robustness, FileNamesAreStoredExactlyOrEscapedWhenTheDatabaseCannotHoldThem) {

@@ -198,7 +198,8 @@ void Document::adopt(_xmlDoc* doc) {
 void Document::loadFile(const std::string& path) {
   ensureSetup();
   release();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO named like an input file would wait for a writer for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0)
     throw Error(fmt::format("Fisierul \"{}\" nu poate fi deschis: {}", path, std::strerror(errno)));
   struct stat st {};
