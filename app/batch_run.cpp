@@ -170,7 +170,7 @@ void TDataModule2::ReadAhead(const std::string& numeFisier) {
   if (!app::validUtf8(numeFisier) || ec || size > kReadAheadBytes) return;
   const auto t0 = Clock::now();
   try {
-    ahead_.document.loadFile(dirLucru + numeFisier);
+    ahead_.document.loadFile(dirLucru + numeFisier, settings.maxFileBytes);
   } catch (const std::exception& e) {
     ahead_.error = e.what();
   }
@@ -229,7 +229,7 @@ FileOutcome TDataModule2::ProcessFile(int list, const std::string& numeFisier, c
   } else {
     const auto parseStart = Clock::now();
     try {
-      X.loadFile(dirLucru + numeFisier);
+      X.loadFile(dirLucru + numeFisier, settings.maxFileBytes);
     } catch (const std::exception& e) {
       loadError = e.what();
     }

@@ -52,7 +52,7 @@ constexpr const char* kErrorsFooter =
 // The options each command accepts, by long name.
 const std::vector<std::string>& accepted(Command c) {
   static const std::vector<std::string> run = {"--work-dir", "--db",    "--min-age", "--lock-wait", "--dry-run",
-                                               "--report",   "--watch", "--verbose", "--quiet"};
+                                               "--report",   "--watch", "--verbose", "--quiet", "--max-file-size"};
   static const std::vector<std::string> requeue = {"--work-dir", "--lock-wait"};
   static const std::vector<std::string> errors = {"--db", "--since"};
   switch (c) {
@@ -83,6 +83,11 @@ ParseOutcome parseOptions(const std::vector<std::string>& args) {
   cli.add_option("--min-age", o.minAge,
                  "Leave files modified less than SECONDS ago for the next run (still being written)")
       ->type_name("SECONDS")
+      ->capture_default_str();
+  cli.add_option("--max-file-size", o.maxFileMB,
+                 "Fail files larger than MB megabytes without reading them (memory needed: about ten\n"
+                 "times the size of the largest document read)")
+      ->type_name("MB")
       ->capture_default_str();
   cli.add_option("--lock-wait", o.lockWait,
                  "How long to wait for another run on the same work folder or database, in SECONDS")
@@ -160,6 +165,8 @@ std::optional<std::string> validate(const Options& o) {
       return fmt::format("optiunea {} nu se foloseste cu {}", name, commandName(o.command));
   if (o.workDir.empty()) return std::string("--work-dir nu poate fi gol");
   if (o.workDir.find('\0') != std::string::npos) return std::string("--work-dir contine un octet NUL");
+  if (!(o.maxFileMB >= 1 && o.maxFileMB <= 1048576))
+    return std::string("--max-file-size trebuie sa fie un numar de MB intre 1 si 1048576");
   if (!(o.minAge >= 0 && o.minAge <= 1e9))
     return std::string("--min-age trebuie sa fie un numar de secunde, 0 sau mai mare");
   if (!(o.lockWait >= 0 && o.lockWait <= 1e6))
@@ -203,6 +210,7 @@ RunSettings toSettings(const Options& o) {
   s.workDir = workFolder(o);
   s.conninfo = o.db;
   s.minAgeSeconds = o.minAge;
+  s.maxFileBytes = static_cast<std::uint64_t>(o.maxFileMB * 1024 * 1024);
   s.lockWaitSeconds = o.lockWait;
   s.dryRun = o.dryRun;
   return s;

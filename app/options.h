@@ -28,6 +28,7 @@ struct Options {
   std::string workDir = "/srv/zek/";
   std::string db;  // libpq connection string or URI; empty: libpq's defaults
   double minAge = 0;
+  double maxFileMB = 128;
   double lockWait = 10;
 
   // The run.

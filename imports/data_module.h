@@ -24,6 +24,7 @@ struct RunSettings {
   staging::Policy policy = staging::Policy::Fast;
   double lockWaitSeconds = 10;  // how long to wait for another run to finish before giving up
   double minAgeSeconds = 0;     // files modified more recently are left for the next run
+  std::uint64_t maxFileBytes = std::uint64_t{128} << 20;  // larger files fail without being read
   // Dry run: every file is loaded, staged and posted inside a transaction that is rolled back; no
   // file is moved, no folder created and no error-log row written.
   bool dryRun = false;

@@ -132,6 +132,18 @@ TEST_F(Robustness, HostileAndBrokenDocumentsFailAloneWithAClearMessage) {
   EXPECT_EQ(db.scalar("SELECT count(*) FROM mivo_import_log_err WHERE log_err LIKE '%SECRET%'"), "0");
 }
 
+TEST_F(Robustness, FilesOverTheSizeLimitFailWithoutBeingRead) {
+  drop("big_balance.xml", balance("BIG") + std::string(2 << 20, ' '));
+  drop("z_balance.xml", balance("D1"));
+  const auto r = run({"--max-file-size", "1"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(logFor("big_balance.xml").value_or("").find("peste limita de 1.0 MB (--max-file-size)"), std::string::npos)
+      << logFor("big_balance.xml").value_or("");
+  EXPECT_EQ(listFolder(failed()), (Names{"big_balance.xml"}));
+  EXPECT_EQ(listFolder(processed()), (Names{"z_balance.xml"}));
+  EXPECT_EQ(run({"--max-file-size", "0"}).exitCode, 64);
+}
+
 TEST_F(Robustness, SpecialFilesNamedLikeInputFilesFailWithoutBlockingTheRun) {
   ASSERT_EQ(::mkfifo((work.path() + "fifo_balance.xml").c_str(), 0600), 0);
   drop("z_balance.xml", balance("D1"));

@@ -195,7 +195,7 @@ void Document::adopt(_xmlDoc* doc) {
   if (xmlNodePtr root = xmlDocGetRootElement(doc_)) dropBlankText(root);
 }
 
-void Document::loadFile(const std::string& path) {
+void Document::loadFile(const std::string& path, std::uint64_t maxBytes) {
   ensureSetup();
   release();
   // Without O_NONBLOCK, opening a FIFO named like an input file would wait for a writer for ever.
@@ -206,6 +206,11 @@ void Document::loadFile(const std::string& path) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     throw Error(fmt::format("\"{}\" nu este un fisier obisnuit", path));
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    throw Error(fmt::format("Fisierul \"{}\" are {:.1f} MB, peste limita de {:.1f} MB (--max-file-size)", path,
+                            static_cast<double>(st.st_size) / 1048576.0, static_cast<double>(maxBytes) / 1048576.0));
   }
   ErrorCollector errors;
   xmlDocPtr doc = nullptr;

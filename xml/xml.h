@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -86,8 +87,9 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  // Parse a file. Throws Error with libxml2's first error, its line and column.
-  void loadFile(const std::string& path);
+  // Parse a file. Throws Error with libxml2's first error, its line and column, and, without reading
+  // it, for a file larger than `maxBytes`.
+  void loadFile(const std::string& path, std::uint64_t maxBytes = UINT64_MAX);
   // Parse a document held in memory (tests and tools); `label` names it in error messages.
   void loadMemory(std::string_view text, const std::string& label = "document");
   void release();
